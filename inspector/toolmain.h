@@ -1,0 +1,46 @@
+// The front door of the program: the command line and the run's outcome.
+#ifndef SONDREL_INSPECTOR_TOOLMAIN_H
+#define SONDREL_INSPECTOR_TOOLMAIN_H
+
+#include <stdint.h>
+
+#include "platform/platform.h"
+
+// The run's outcome, which becomes the process exit code.
+using ExitCode = uint32_t;
+constexpr ExitCode ExitSuccess = 0;
+constexpr ExitCode ExitUsage = 1;
+constexpr ExitCode ExitBadCommandLine = 2;
+constexpr ExitCode ExitCannotOpen = 101;
+constexpr ExitCode ExitReadFailed = 102;
+constexpr ExitCode ExitNotUsableWave = 103;
+constexpr ExitCode ExitNoStreams = 1001;
+constexpr ExitCode ExitNoRuntime = 1002;
+constexpr ExitCode ExitNoMemory = 1003;
+// While the run is under way: none of the codes above.
+constexpr ExitCode ExitUndecided = 0xFFFFFFFF;
+
+struct RunOptions {
+    bool printOffsets;  // -o
+    bool printFields;   // -f
+    bool verbose;       // -v
+};
+
+// Where the argument text begins: past the program name and the blanks after it.
+const WChar* SkipProgramName(const WChar* commandLine);
+
+ExitCode ToolMain(const WChar* arguments);
+
+// Copies one token into buffer (when given) and returns the position after it,
+// or nullptr when text is already at its end. flags: 1, a doubled quote is one
+// literal quote; 2, a backslash before a backslash or a quote escapes it.
+const WChar* NextToken(const WChar* text, WChar* buffer, uint32_t capacity, const WChar* set, uint32_t flags);
+
+// The first occurrence of c among at most bound characters of text, or nullptr.
+const WChar* FindCharBounded(const WChar* text, uint32_t bound, WChar c);
+
+// Sets default to space and tab; the NUL character is in no set.
+bool IsCharInSet(WChar c, const WChar* set);
+const WChar* SkipCharsInSet(const WChar* text, const WChar* set);
+
+#endif

@@ -1,0 +1,230 @@
+// The chunk walk: header, RIFF size, every chunk from offset 12 to the end of
+// the file, and the end checks that decide the outcome.
+//
+// The file is read strictly forward. All sums of offsets and sizes are made
+// in 64 bits and sizes are compared with what remains before anything is
+// subtracted, so nothing wraps.
+#include "inspector/walk.h"
+
+#include "inspector/report.h"
+#include "runtime/format.h"
+#include "runtime/output.h"
+#include "runtime/runtime.h"
+#include "waveformat/waveformat.h"
+
+namespace {
+
+bool SameId(const uint8_t* bytes, const char* id) {
+    return bytes[0] == static_cast<uint8_t>(id[0]) && bytes[1] == static_cast<uint8_t>(id[1]) &&
+           bytes[2] == static_cast<uint8_t>(id[2]) && bytes[3] == static_cast<uint8_t>(id[3]);
+}
+
+// Reads until count bytes are in buffer, of which the first `have` already
+// were; the messages speak of the whole count.
+bool ReadBytes(OsHandle file, uint8_t* buffer, uint32_t count, uint32_t have) {
+    uint32_t total = have;
+    while (total < count) {
+        uint32_t got = 0;
+        if (!g_platform.readFile(file, buffer + total, count - total, &got)) {
+            WChar error[256];
+            ReportError(u"Cannot read %u bytes (%s)", count, LastErrorText(error));
+            return false;
+        }
+        if (got == 0) break;
+        total += got;
+    }
+    if (total < count) {
+        ReportError(u"Read only %u bytes of %u", total, count);
+        return false;
+    }
+    return true;
+}
+
+struct WalkState {
+    uint32_t fileSize;
+    uint64_t current;  // offset of the next chunk header
+    uint64_t formatOffset;
+    uint32_t formatSize;
+    uint64_t dataOffset;
+    uint32_t dataSize;
+    void* descriptor;
+    bool havePeeked;  // the first byte of the next header was read already
+    uint8_t peeked;
+};
+
+// After the data of a chunk of odd size comes its pad byte, if the writer
+// wrote one. A zero byte there is the pad (no chunk identifier starts with a
+// zero byte); any other byte begins the next chunk header, as writers that
+// do not pad leave it.
+bool SkipPadByte(OsHandle file, uint32_t chunkSize, WalkState& walk) {
+    if ((chunkSize & 1) == 0 || walk.current >= walk.fileSize) return true;
+    if (!ReadBytes(file, &walk.peeked, 1, 0)) return false;
+    if (walk.peeked == 0) {
+        ++walk.current;
+    } else {
+        walk.havePeeked = true;
+    }
+    return true;
+}
+
+void PrintFoundChunk(const WChar* idText, uint64_t offset, uint32_t size) {
+    const WChar* format = u"Found chunk \"%s\" at %u / %#x, size %u / %#x";
+    uint32_t at = static_cast<uint32_t>(offset);
+    WChar line[160];
+    if (g_platform.systemFormat != nullptr) {
+        g_platform.systemFormat(line, format, idText, at, at, size, size);
+    } else {
+        FormatText(line, 160, format, idText, at, at, size, size);
+    }
+    PrintMessage(u"%s", line);
+}
+
+// One pass of the chunk loop. Returns the outcome once it is decided.
+ExitCode WalkOneChunk(OsHandle file, RunOptions options, WalkState& walk) {
+    uint8_t header[8];
+    if (walk.havePeeked) header[0] = walk.peeked;
+    if (!ReadBytes(file, header, 8, walk.havePeeked ? 1 : 0)) return ExitReadFailed;
+    walk.havePeeked = false;
+    uint64_t offset = walk.current;
+    walk.current = offset + 8;
+    uint32_t size = ReadLe32(header + 4);
+
+    WChar idText[9];
+    ChunkIdText(header, idText);
+    if (options.verbose) PrintFoundChunk(idText, offset, size);
+    if (size > walk.fileSize - walk.current) {
+        ReportError(u"Chunk \"%s\" ends beyond the end of file", idText);
+        return ExitReadFailed;
+    }
+
+    uint32_t dataAt = static_cast<uint32_t>(walk.current);
+    if (SameId(header, "fmt ")) {
+        walk.formatOffset = walk.current;
+        walk.formatSize = size;
+        if (options.printOffsets) PrintMessage(u"Format descriptor offset: %u / %#x", dataAt, dataAt);
+        PrintMessage(u"Format descriptor size: %u / %#x", size, size);
+        void* block = nullptr;
+        ExitCode outcome = ReportFormatChunk(file, size, options, &block);
+        if (block != nullptr) {
+            // Each fmt chunk brings its own block; the earlier one goes now.
+            MemFree(walk.descriptor, 0);
+            walk.descriptor = block;
+        }
+        // After a failure the walk stops where it is: skipping the rest
+        // could only add a second error line.
+        if (outcome != ExitUndecided) return outcome;
+        walk.current += size;
+        return SkipPadByte(file, size, walk) ? ExitUndecided : ExitReadFailed;
+    }
+    if (SameId(header, "data")) {
+        walk.dataOffset = walk.current;
+        walk.dataSize = size;
+        if (options.printOffsets) PrintMessage(u"Wave data offset: %u / %#x", dataAt, dataAt);
+        PrintMessage(u"Wave data size: %u / %#x", size, size);
+    } else {
+        uint32_t at = static_cast<uint32_t>(offset);
+        PrintMessage(u"*** Unknown chunk \"%s\" at %u / %#x, size %u / %#x", idText, at, at, size, size);
+    }
+    if (size != 0 && !g_platform.skipForward(file, size)) {
+        WChar error[256];
+        ReportError(u"Cannot skip chunk data (%s)", LastErrorText(error));
+        return ExitReadFailed;
+    }
+    walk.current += size;
+    return SkipPadByte(file, size, walk) ? ExitUndecided : ExitReadFailed;
+}
+
+ExitCode WalkFile(OsHandle file, const WChar* fileName, RunOptions options, WalkState& walk) {
+    if (!g_platform.fileSize(file, &walk.fileSize)) {
+        WChar error[256];
+        ReportError(u"Cannot get file size (%s)", LastErrorText(error));
+        return ExitReadFailed;
+    }
+    uint8_t header[12];
+    if (!ReadBytes(file, header, 12, 0)) return ExitReadFailed;
+    if (!SameId(header, "RIFF")) {
+        ReportError(u"Not a RIFF file");
+        return ExitNotUsableWave;
+    }
+    if (!SameId(header + 8, "WAVE")) {
+        ReportError(u"Not a WAVE file");
+        return ExitNotUsableWave;
+    }
+    uint32_t fileSize = walk.fileSize;
+    uint32_t riffSize = ReadLe32(header + 4);
+    if (options.verbose) {
+        PrintMessage(u"File: %s", fileName);
+        PrintMessage(u"File size: %u / %#x", fileSize, fileSize);
+        PrintMessage(u"RIFF chink size: %u / %#x", riffSize, riffSize);
+    }
+    uint64_t riffEnd = static_cast<uint64_t>(riffSize) + 8;
+    if (riffEnd > fileSize) {
+        PrintMessage(u"*** RIFF chunk size exceeds file size");
+    } else if (riffEnd < fileSize) {
+        uint32_t extra = static_cast<uint32_t>(fileSize - riffEnd);
+        PrintMessage(u"*** Extra data size after RIFF chunk: %u / %#x", extra, extra);
+    }
+    if (fileSize < 20) {
+        ReportError(u"No fmt chink");
+        return ExitNotUsableWave;
+    }
+
+    walk.current = 12;
+    do {
+        ExitCode outcome = WalkOneChunk(file, options, walk);
+        if (outcome != ExitUndecided) return outcome;
+    } while (walk.current + 8 <= fileSize);
+
+    if (walk.formatOffset == 0 || walk.formatSize == 0) {
+        ReportError(u"No fmt chink");
+        return ExitNotUsableWave;
+    }
+    if (walk.dataOffset == 0 || walk.dataSize == 0) {
+        ReportError(u"No data chunk");
+        return ExitNotUsableWave;
+    }
+    if (walk.current < fileSize) {
+        uint32_t extra = static_cast<uint32_t>(fileSize - walk.current);
+        PrintMessage(u"*** Extra data size in RIFF chunk: %u / %#x", extra, extra);
+    }
+    return ExitSuccess;
+}
+
+}  // namespace
+
+const WChar* LastErrorText(WChar (&buffer)[256]) {
+    g_memoryHooks.errorText(buffer, 256, g_platform.lastError());
+    return buffer;
+}
+
+uint32_t ChunkIdText(const uint8_t id[4], WChar (&text)[9]) {
+    bool printable = true;
+    for (int i = 0; i < 4; ++i) printable = printable && id[i] >= 0x20 && id[i] <= 0x7F;
+    char narrow[5] = {static_cast<char>(id[0]), static_cast<char>(id[1]), static_cast<char>(id[2]),
+                      static_cast<char>(id[3]), 0};
+    const WChar* format = printable ? u"%.4S" : u"%0x";
+    if (g_platform.systemFormat != nullptr) {
+        if (printable) return static_cast<uint32_t>(g_platform.systemFormat(text, format, narrow));
+        return static_cast<uint32_t>(g_platform.systemFormat(text, format, ReadLe32(id)));
+    }
+    if (printable) return FormatText(text, 9, format, narrow);
+    return FormatText(text, 9, format, ReadLe32(id));
+}
+
+bool ReadExact(OsHandle file, void* buffer, uint32_t count) {
+    return ReadBytes(file, static_cast<uint8_t*>(buffer), count, 0);
+}
+
+ExitCode WalkChunks(const WChar* fileName, RunOptions options) {
+    OsHandle file = g_platform.openFile(fileName);
+    if (file == kNoHandle) {
+        WChar error[256];
+        ReportError(u"Cannot open \"%s\" (%s)", fileName, LastErrorText(error));
+        return ExitCannotOpen;
+    }
+    WalkState walk{};
+    ExitCode outcome = WalkFile(file, fileName, options, walk);
+    MemFree(walk.descriptor, 0);
+    g_platform.closeFile(file);
+    return outcome;
+}

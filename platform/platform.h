@@ -1,0 +1,133 @@
+// The one seam between sondrel and the operating system.
+//
+// Every system service the program uses is an entry of `Platform`, a plain
+// table of function pointers. Each backend (posix/, win32/) fills one instance
+// at static initialisation; `g_platform` is the table the program calls
+// through. Tests swap single entries to make a read fail, an allocation fail
+// or the system report an old version, and then check the exact message and
+// exit code.
+//
+// Sections: basic types; the records the start-up facts are kept in; the table.
+#ifndef SONDREL_PLATFORM_PLATFORM_H
+#define SONDREL_PLATFORM_PLATFORM_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+// One UTF-16 code unit. All of the program's text is made of these.
+using WChar = char16_t;
+
+// An open stream or file. 0 means "no handle" on every backend.
+using OsHandle = intptr_t;
+constexpr OsHandle kNoHandle = 0;
+
+// What the system tells about its version (the fields of OSVERSIONINFOEXW that
+// Windows fills; the POSIX backend fills the first five from uname()).
+struct OsVersionInfo {
+    uint32_t dwOSVersionInfoSize;
+    uint32_t dwMajorVersion;
+    uint32_t dwMinorVersion;
+    uint32_t dwBuildNumber;
+    uint32_t dwPlatformId;
+    WChar szCSDVersion[128];
+    uint16_t wServicePackMajor;
+    uint16_t wServicePackMinor;
+    uint16_t wSuiteMask;
+    uint8_t wProductType;
+    uint8_t wReserved;
+};
+
+// The facts of SYSTEM_INFO the program records.
+struct OsSystemInfo {
+    uint16_t wProcessorArchitecture;
+    uint32_t dwPageSize;
+    uintptr_t lpMinimumApplicationAddress;
+    uintptr_t lpMaximumApplicationAddress;
+    uintptr_t dwActiveProcessorMask;
+    uint32_t dwNumberOfProcessors;
+    uint32_t dwProcessorType;
+    uint32_t dwAllocationGranularity;
+    uint16_t wProcessorLevel;
+    uint16_t wProcessorRevision;
+};
+
+struct Platform {
+    // --- Process -------------------------------------------------------------
+    // The whole command line as one UTF-16 string in the Windows quoting,
+    // program name first. The POSIX backend builds it from argv.
+    const WChar* (*commandLine)(int argc, char** argv);
+    [[noreturn]] void (*exitProcess)(uint32_t code);
+    // The longest path the system takes, in characters with the terminator.
+    // A longer file name is refused rather than cut to a different name.
+    uint32_t maxPath;
+
+    // --- The input file ------------------------------------------------------
+    // Opens an existing file for reading; kNoHandle on failure.
+    OsHandle (*openFile)(const WChar* name);
+    // The size in bytes. Fails (false) with the platform's "file too large"
+    // error for files of 0xFFFFFFFF bytes or more.
+    bool (*fileSize)(OsHandle file, uint32_t* size);
+    // Reads up to count bytes at the current position; *got receives how many
+    // arrived. False on a failed read.
+    bool (*readFile)(OsHandle file, void* buffer, uint32_t count, uint32_t* got);
+    // Moves the current position forward by count bytes.
+    bool (*skipForward)(OsHandle file, uint64_t count);
+    void (*closeFile)(OsHandle file);
+
+    // --- Last error ----------------------------------------------------------
+    uint32_t (*lastError)();
+    void (*setLastError)(uint32_t code);
+
+    // --- Standard streams and console ----------------------------------------
+    // Fills the locations that are not null with the standard input, output
+    // and error handles; a stream the process lacks becomes kNoHandle. False
+    // when the streams cannot be had at all.
+    bool (*getStdHandles)(OsHandle* input, OsHandle* output, OsHandle* error);
+    bool (*isConsole)(OsHandle handle);
+    bool (*writeConsole)(OsHandle handle, const WChar* text, uint32_t count);
+    bool (*writeFile)(OsHandle handle, const void* bytes, uint32_t count);
+    void (*closeHandle)(OsHandle handle);
+
+    // --- Error texts ---------------------------------------------------------
+    // The system's description of a message id, searched in module's message
+    // table when module is not null, else in the system's. Writes at most
+    // capacity - 1 code units plus a terminator and returns the length, or 0
+    // when there is no text or it does not fit.
+    uint32_t (*systemMessage)(WChar* buffer, uint32_t capacity, uint32_t messageId, void* module);
+    // A module already loaded in the process, or null.
+    void* (*moduleHandle)(const WChar* name);
+
+    // --- Start-up facts ------------------------------------------------------
+    bool (*getVersion)(OsVersionInfo* info);
+    // The oldest version (major << 8 | minor) the program runs on.
+    uint32_t minimumVersion;
+    // Reads a value of the system's current-version settings ("UBR",
+    // "ReleaseId") into data, at most size bytes; false when it is missing.
+    bool (*readSystemValue)(const WChar* name, void* data, uint32_t size);
+    // Counts per second of the high-resolution counter; 0 when there is none.
+    uint64_t (*counterFrequency)();
+    void (*getSystemInfo)(OsSystemInfo* info);
+    void* (*loadLibrary)(const WChar* name);
+    void* (*getProcAddress)(void* library, const char* name);
+    void (*freeLibrary)(void* library);
+
+    // --- Heap ----------------------------------------------------------------
+    void* (*heapAlloc)(size_t size);
+    void (*heapFree)(void* block);
+
+    // --- Debugging -----------------------------------------------------------
+    bool (*isDebuggerPresent)();
+    void (*debugBreak)();
+
+    // --- System formatter ----------------------------------------------------
+    // Windows builds the chunk identifier text and the "Found chunk" line with
+    // wsprintfW; elsewhere this is null and the program's own formatter makes
+    // the same text.
+    int (*systemFormat)(WChar* buffer, const WChar* format, ...);
+};
+
+// The table the program calls through. Tests may change entries and must put
+// them back.
+extern Platform g_platform;
+
+#endif

@@ -1,0 +1,541 @@
+// The POSIX (Linux) backend of the platform seam.
+//
+// Sections: text conversion between UTF-16 and the bytes of names and the
+// console; the command line built from argv; the input file with its
+// read-ahead buffer; standard streams; error texts; start-up facts; heap and
+// debugging; the table.
+//
+// Names and arguments are UTF-8 bytes to the system but UTF-16 to the
+// program. A byte that is not part of valid UTF-8 becomes one character
+// U+DC80..U+DCFF and turns back into the same byte, so every file name opens
+// the file it names.
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <sched.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/utsname.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "platform/platform.h"
+
+namespace {
+
+// The error code of a name that is neither a regular file nor a directory
+// (a FIFO, a terminal, a socket, a device): beyond every errno value.
+constexpr uint32_t kErrorNotRegularFile = 1000;
+
+// --- Text conversion ----------------------------------------------------------
+
+bool IsContinuation(uint8_t byte) { return (byte & 0xC0) == 0x80; }
+
+// Decodes one UTF-8 sequence at s (n bytes available). Returns its length, or
+// 0 when the byte at s does not start a valid, shortest-form sequence.
+uint32_t DecodeUtf8(const uint8_t* s, size_t n, uint32_t* codePoint) {
+    uint8_t b = s[0];
+    if (b < 0x80) {
+        *codePoint = b;
+        return 1;
+    }
+    uint32_t length = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 ? 2 : 0;
+    if (length == 0 || b > 0xF4 || n < length) return 0;
+    uint32_t cp = b & (0x7F >> length);
+    for (uint32_t i = 1; i < length; ++i) {
+        if (!IsContinuation(s[i])) return 0;
+        cp = cp << 6 | (s[i] & 0x3F);
+    }
+    static const uint32_t kMinimum[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kMinimum[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    *codePoint = cp;
+    return length;
+}
+
+// Appends the UTF-16 form of bytes to out (at most capacity units). Returns
+// the number of units written, or capacity + 1 when they did not fit.
+size_t Utf8ToWide(const uint8_t* bytes, size_t n, WChar* out, size_t capacity) {
+    size_t w = 0;
+    for (size_t i = 0; i < n;) {
+        uint32_t cp;
+        uint32_t length = DecodeUtf8(bytes + i, n - i, &cp);
+        if (length == 0) {
+            cp = 0xDC00 | bytes[i];
+            length = 1;
+        }
+        i += length;
+        if (cp >= 0x10000) {
+            if (w + 2 > capacity) return capacity + 1;
+            out[w++] = static_cast<WChar>(0xD800 + ((cp - 0x10000) >> 10));
+            out[w++] = static_cast<WChar>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            if (w + 1 > capacity) return capacity + 1;
+            out[w++] = static_cast<WChar>(cp);
+        }
+    }
+    return w;
+}
+
+// Writes the UTF-8 form of count units to out (3 bytes per unit is always
+// enough). Escaped bytes go back as themselves; other lone surrogates, which
+// UTF-8 cannot carry, become U+FFFD.
+size_t WideToUtf8(const WChar* text, size_t count, uint8_t* out) {
+    size_t o = 0;
+    for (size_t i = 0; i < count; ++i) {
+        uint32_t cp = text[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < count && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (cp >= 0xDC80 && cp <= 0xDCFF) {
+            out[o++] = static_cast<uint8_t>(cp & 0xFF);
+            continue;
+        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+            cp = 0xFFFD;
+        }
+        if (cp < 0x80) {
+            out[o++] = static_cast<uint8_t>(cp);
+        } else if (cp < 0x800) {
+            out[o++] = static_cast<uint8_t>(0xC0 | cp >> 6);
+            out[o++] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out[o++] = static_cast<uint8_t>(0xE0 | cp >> 12);
+            out[o++] = static_cast<uint8_t>(0x80 | (cp >> 6 & 0x3F));
+            out[o++] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
+        } else {
+            out[o++] = static_cast<uint8_t>(0xF0 | cp >> 18);
+            out[o++] = static_cast<uint8_t>(0x80 | (cp >> 12 & 0x3F));
+            out[o++] = static_cast<uint8_t>(0x80 | (cp >> 6 & 0x3F));
+            out[o++] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
+        }
+    }
+    return o;
+}
+
+// --- The command line -----------------------------------------------------------
+
+// Windows limits a command line to 32767 characters; the one built from argv
+// has the same room.
+WChar g_commandLine[32768];
+constexpr size_t kCommandLineRoom = sizeof g_commandLine / sizeof g_commandLine[0] - 1;
+
+bool NeedsQuotes(const char* arg) {
+    if (*arg == 0) return true;
+    for (const char* p = arg; *p != 0; ++p) {
+        if (*p == ' ' || *p == '\t' || *p == '"' || *p == '\\') return true;
+    }
+    return false;
+}
+
+// Appends one argument in the quoting that the command-line parser undoes:
+// plain when that is unambiguous, else in double quotes with every backslash
+// and double quote escaped by a backslash. False when it does not fit.
+bool AppendArgument(size_t& length, const char* arg, bool escape) {
+    WChar converted[kCommandLineRoom];
+    size_t n = Utf8ToWide(reinterpret_cast<const uint8_t*>(arg), strlen(arg), converted, kCommandLineRoom);
+    if (n > kCommandLineRoom) return false;
+    bool quote = escape ? NeedsQuotes(arg) : strchr(arg, ' ') != nullptr;
+    size_t extra = quote ? 2 : 0;
+    if (quote && escape) {
+        for (size_t i = 0; i < n; ++i) extra += converted[i] == u'"' || converted[i] == u'\\';
+    }
+    if (length + n + extra > kCommandLineRoom) return false;
+    if (quote) g_commandLine[length++] = u'"';
+    for (size_t i = 0; i < n; ++i) {
+        if (quote && escape && (converted[i] == u'"' || converted[i] == u'\\')) g_commandLine[length++] = u'\\';
+        g_commandLine[length++] = converted[i];
+    }
+    if (quote) g_commandLine[length++] = u'"';
+    return true;
+}
+
+const WChar* PosixCommandLine(int argc, char** argv) {
+    size_t length = 0;
+    AppendArgument(length, argc > 0 && argv[0] != nullptr ? argv[0] : "sondrel", false);
+    for (int i = 1; i < argc; ++i) {
+        size_t before = length;
+        if (length + 1 > kCommandLineRoom) break;
+        g_commandLine[length++] = u' ';
+        if (!AppendArgument(length, argv[i], true)) {
+            // Arguments beyond the room are not dropped silently: a lone "-"
+            // in their place makes the command line invalid (exit code 2).
+            length = before;
+            if (length + 2 <= kCommandLineRoom) {
+                g_commandLine[length++] = u' ';
+                g_commandLine[length++] = u'-';
+            } else {
+                g_commandLine[length - 1] = u'-';
+                g_commandLine[length - 2] = u' ';
+            }
+            break;
+        }
+    }
+    g_commandLine[length] = 0;
+    return g_commandLine;
+}
+
+[[noreturn]] void PosixExitProcess(uint32_t code) { exit(static_cast<int>(code)); }
+
+// --- The input file -------------------------------------------------------------
+
+// The walk is strictly forward and reads small headers; serving them from a
+// read-ahead buffer keeps a file of many small chunks to a few system calls.
+struct PosixFile {
+    int fd;
+    uint32_t size;
+    uint32_t start;  // first unread byte in buffer
+    uint32_t end;    // end of the bytes in buffer
+    uint8_t buffer[65536];
+};
+
+PosixFile g_file = {-1, 0, 0, 0, {}};
+
+OsHandle PosixOpenFile(const WChar* name) {
+    size_t length = 0;
+    while (name[length] != 0) ++length;
+    uint8_t path[PATH_MAX * 3];
+    if (length >= PATH_MAX) {
+        errno = ENAMETOOLONG;
+        return kNoHandle;
+    }
+    size_t bytes = WideToUtf8(name, length, path);
+    if (bytes >= PATH_MAX) {
+        errno = ENAMETOOLONG;
+        return kNoHandle;
+    }
+    path[bytes] = 0;
+    // O_NONBLOCK: opening a FIFO must not wait for a writer.
+    int fd = open(reinterpret_cast<const char*>(path), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return kNoHandle;
+    struct stat st;
+    int error = 0;
+    if (fstat(fd, &st) != 0) {
+        error = errno;
+    } else if (S_ISDIR(st.st_mode)) {
+        error = EISDIR;
+    } else if (!S_ISREG(st.st_mode)) {
+        error = static_cast<int>(kErrorNotRegularFile);
+    }
+    if (error != 0) {
+        close(fd);
+        errno = error;
+        return kNoHandle;
+    }
+    g_file.fd = fd;
+    // A size of 0xFFFFFFFF or more cannot be told from a failure: refused.
+    g_file.size = st.st_size >= 0xFFFFFFFF ? 0xFFFFFFFFu : static_cast<uint32_t>(st.st_size);
+    g_file.start = 0;
+    g_file.end = 0;
+    return reinterpret_cast<OsHandle>(&g_file);
+}
+
+PosixFile* FileOf(OsHandle handle) { return reinterpret_cast<PosixFile*>(handle); }
+
+bool PosixFileSize(OsHandle handle, uint32_t* size) {
+    PosixFile* file = FileOf(handle);
+    if (file->size == 0xFFFFFFFFu) {
+        errno = EFBIG;
+        return false;
+    }
+    *size = file->size;
+    return true;
+}
+
+// read() that survives interruption and stops only at the end or an error.
+bool ReadFully(int fd, uint8_t* out, size_t count, size_t* got) {
+    *got = 0;
+    while (*got < count) {
+        ssize_t n = read(fd, out + *got, count - *got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) break;
+        *got += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool PosixReadFile(OsHandle handle, void* buffer, uint32_t count, uint32_t* got) {
+    PosixFile* file = FileOf(handle);
+    uint8_t* out = static_cast<uint8_t*>(buffer);
+    uint32_t done = 0;
+    while (done < count) {
+        if (file->start == file->end) {
+            uint32_t wanted = count - done;
+            size_t n = 0;
+            bool ok;
+            if (wanted >= sizeof file->buffer) {
+                // Large reads go straight to the caller.
+                ok = ReadFully(file->fd, out + done, wanted, &n);
+                done += static_cast<uint32_t>(n);
+                if (!ok || n < wanted) {
+                    *got = done;
+                    return ok;
+                }
+                continue;
+            }
+            do {
+                ssize_t r = read(file->fd, file->buffer, sizeof file->buffer);
+                ok = r >= 0;
+                n = ok ? static_cast<size_t>(r) : 0;
+            } while (!ok && errno == EINTR);
+            if (!ok) {
+                *got = done;
+                return false;
+            }
+            if (n == 0) break;
+            file->start = 0;
+            file->end = static_cast<uint32_t>(n);
+        }
+        uint32_t available = file->end - file->start;
+        uint32_t take = count - done < available ? count - done : available;
+        memcpy(out + done, file->buffer + file->start, take);
+        file->start += take;
+        done += take;
+    }
+    *got = done;
+    return true;
+}
+
+bool PosixSkipForward(OsHandle handle, uint64_t count) {
+    PosixFile* file = FileOf(handle);
+    uint32_t available = file->end - file->start;
+    if (count <= available) {
+        file->start += static_cast<uint32_t>(count);
+        return true;
+    }
+    file->start = file->end = 0;
+    return lseek(file->fd, static_cast<off_t>(count - available), SEEK_CUR) >= 0;
+}
+
+void PosixCloseFile(OsHandle handle) {
+    PosixFile* file = FileOf(handle);
+    close(file->fd);
+    file->fd = -1;
+}
+
+uint32_t PosixLastError() { return static_cast<uint32_t>(errno); }
+void PosixSetLastError(uint32_t code) { errno = static_cast<int>(code); }
+
+// --- Standard streams ------------------------------------------------------------
+
+// Handles are descriptors plus one, so 0 stays "no handle".
+int FdOf(OsHandle handle) { return static_cast<int>(handle) - 1; }
+
+// A standard descriptor that was closed at start is filled with /dev/null,
+// so the input file can never land on it and be written to or closed as if
+// it were a stream; the program sees no handle there and its lines are lost.
+bool PosixGetStdHandles(OsHandle* input, OsHandle* output, OsHandle* error) {
+    // Output errors never change the outcome, so a reader that goes away
+    // must not kill the process.
+    signal(SIGPIPE, SIG_IGN);
+    OsHandle handles[3];
+    for (int fd = 0; fd < 3; ++fd) {
+        handles[fd] = fd + 1;
+        if (fcntl(fd, F_GETFD) == -1) {
+            int filled = open("/dev/null", O_RDWR);
+            if (filled >= 0 && filled != fd) close(filled);
+            handles[fd] = kNoHandle;
+        }
+    }
+    if (input != nullptr) *input = handles[0];
+    if (output != nullptr) *output = handles[1];
+    if (error != nullptr) *error = handles[2];
+    return true;
+}
+
+bool PosixIsConsole(OsHandle handle) { return handle != kNoHandle && isatty(FdOf(handle)) == 1; }
+
+bool PosixWriteConsole(OsHandle handle, const WChar* text, uint32_t count) {
+    uint8_t bytes[1024 * 3];
+    if (count > 1024) count = 1024;
+    size_t n = WideToUtf8(text, count, bytes);
+    return write(FdOf(handle), bytes, n) >= 0;
+}
+
+bool PosixWriteFile(OsHandle handle, const void* bytes, uint32_t count) {
+    if (handle == kNoHandle) return false;
+    return write(FdOf(handle), bytes, count) >= 0;
+}
+
+void PosixCloseHandle(OsHandle handle) {
+    if (handle != kNoHandle) close(FdOf(handle));
+}
+
+// --- Error texts -------------------------------------------------------------------
+
+// The C library's description; "Unknown error N" counts as none.
+uint32_t PosixSystemMessage(WChar* buffer, uint32_t capacity, uint32_t messageId, void*) {
+    const char* text;
+    char scratch[256];
+    if (messageId == kErrorNotRegularFile) {
+        text = "Not a regular file";
+    } else {
+        int saved = errno;
+        text = strerror_r(static_cast<int>(messageId), scratch, sizeof scratch);
+        errno = saved;
+        if (text == nullptr || strncmp(text, "Unknown error", 13) == 0) return 0;
+    }
+    size_t n = Utf8ToWide(reinterpret_cast<const uint8_t*>(text), strlen(text), buffer, capacity - 1);
+    if (n == 0 || n > capacity - 1) {
+        buffer[0] = 0;
+        return 0;
+    }
+    buffer[n] = 0;
+    return static_cast<uint32_t>(n);
+}
+
+void* PosixModuleHandle(const WChar*) { return nullptr; }
+
+// --- Start-up facts ----------------------------------------------------------------
+
+uint32_t ParseNumber(const char*& p) {
+    uint32_t value = 0;
+    while (*p >= '0' && *p <= '9') value = value * 10 + static_cast<uint32_t>(*p++ - '0');
+    return value;
+}
+
+// The kernel release "major.minor.patch-..." stands for the version and build.
+bool PosixGetVersion(OsVersionInfo* info) {
+    struct utsname names;
+    if (uname(&names) != 0) return false;
+    const char* p = names.release;
+    info->dwMajorVersion = ParseNumber(p);
+    if (*p == '.') ++p;
+    info->dwMinorVersion = ParseNumber(p);
+    if (*p == '.') ++p;
+    info->dwBuildNumber = ParseNumber(p);
+    info->dwPlatformId = 0;
+    return true;
+}
+
+bool SameName(const WChar* a, const char* b) {
+    while (*a != 0 && *a == static_cast<uint8_t>(*b)) {
+        ++a;
+        ++b;
+    }
+    return *a == 0 && *b == 0;
+}
+
+// "ReleaseId" stands for VERSION_ID of /etc/os-release; nothing corresponds
+// to "UBR".
+bool PosixReadSystemValue(const WChar* name, void* data, uint32_t size) {
+    if (!SameName(name, "ReleaseId") || size < 2) return false;
+    int fd = open("/etc/os-release", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    char text[4096];
+    size_t n = 0;
+    bool ok = ReadFully(fd, reinterpret_cast<uint8_t*>(text), sizeof text - 1, &n);
+    close(fd);
+    if (!ok) return false;
+    text[n] = 0;
+    const char* line = text;
+    while (line != nullptr && strncmp(line, "VERSION_ID=", 11) != 0) {
+        line = strchr(line, '\n');
+        if (line != nullptr) ++line;
+    }
+    if (line == nullptr) return false;
+    const char* value = line + 11;
+    if (*value == '"' || *value == '\'') ++value;
+    size_t length = strcspn(value, "\"'\n");
+    WChar* out = static_cast<WChar*>(data);
+    size_t room = size / sizeof(WChar) - 1;
+    size_t w = Utf8ToWide(reinterpret_cast<const uint8_t*>(value), length, out, room);
+    if (w > room) w = room;
+    out[w] = 0;
+    return true;
+}
+
+uint64_t PosixCounterFrequency() {
+    struct timespec resolution;
+    if (clock_getres(CLOCK_MONOTONIC, &resolution) != 0) return 0;
+    uint64_t nanoseconds = static_cast<uint64_t>(resolution.tv_sec) * 1000000000u + static_cast<uint64_t>(resolution.tv_nsec);
+    return nanoseconds == 0 ? 0 : 1000000000u / nanoseconds;
+}
+
+void PosixGetSystemInfo(OsSystemInfo* info) {
+    long page = sysconf(_SC_PAGESIZE);
+    long processors = sysconf(_SC_NPROCESSORS_ONLN);
+    info->dwPageSize = page > 0 ? static_cast<uint32_t>(page) : 0;
+    info->dwAllocationGranularity = info->dwPageSize;
+    info->dwNumberOfProcessors = processors > 0 ? static_cast<uint32_t>(processors) : 0;
+    info->lpMinimumApplicationAddress = info->dwPageSize;
+    info->lpMaximumApplicationAddress = 0x7FFFFFFFFFFFull;
+}
+
+// Only the processor-number function has a native equivalent; the other
+// three optional functions stay null without any search of the disk.
+char g_kernelModule;
+
+void* PosixLoadLibrary(const WChar* name) { return SameName(name, "kernel32") ? &g_kernelModule : nullptr; }
+
+int CurrentProcessorNumber() { return sched_getcpu(); }
+
+void* PosixGetProcAddress(void* library, const char* name) {
+    if (library == &g_kernelModule && strcmp(name, "GetCurrentProcessorNumber") == 0) {
+        return reinterpret_cast<void*>(&CurrentProcessorNumber);
+    }
+    return nullptr;
+}
+
+void PosixFreeLibrary(void*) {}
+
+// --- Heap and debugging ------------------------------------------------------------
+
+void* PosixHeapAlloc(size_t size) { return malloc(size); }
+void PosixHeapFree(void* block) { free(block); }
+
+// A tracer attached to the process stands for a debugger.
+bool PosixIsDebuggerPresent() {
+    int fd = open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    char text[4096];
+    size_t n = 0;
+    ReadFully(fd, reinterpret_cast<uint8_t*>(text), sizeof text - 1, &n);
+    close(fd);
+    text[n] = 0;
+    const char* tracer = strstr(text, "TracerPid:");
+    if (tracer == nullptr) return false;
+    tracer += 10;
+    while (*tracer == ' ' || *tracer == '\t') ++tracer;
+    return *tracer >= '1' && *tracer <= '9';
+}
+
+void PosixDebugBreak() { raise(SIGTRAP); }
+
+}  // namespace
+
+// --- The table ---------------------------------------------------------------------
+
+Platform g_platform = {
+    PosixCommandLine,
+    PosixExitProcess,
+    PATH_MAX,
+    PosixOpenFile,
+    PosixFileSize,
+    PosixReadFile,
+    PosixSkipForward,
+    PosixCloseFile,
+    PosixLastError,
+    PosixSetLastError,
+    PosixGetStdHandles,
+    PosixIsConsole,
+    PosixWriteConsole,
+    PosixWriteFile,
+    PosixCloseHandle,
+    PosixSystemMessage,
+    PosixModuleHandle,
+    PosixGetVersion,
+    0x0206,  // Linux 2.6: every kernel the program runs on
+    PosixReadSystemValue,
+    PosixCounterFrequency,
+    PosixGetSystemInfo,
+    PosixLoadLibrary,
+    PosixGetProcAddress,
+    PosixFreeLibrary,
+    PosixHeapAlloc,
+    PosixHeapFree,
+    PosixIsDebuggerPresent,
+    PosixDebugBreak,
+    nullptr,
+};

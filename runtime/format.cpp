@@ -1,0 +1,404 @@
+// The formatter: one pass over the format, each field written straight into
+// the caller's buffer and cut while it is written.
+//
+// Sections: the conversion table; writing bounded pieces; argument slots;
+// one conversion (flags, width, precision, size, content, layout); the main
+// loop; digits; bounded copies and lengths.
+#include "runtime/format.h"
+
+namespace {
+
+// --- The conversion table ---------------------------------------------------
+
+enum ConversionKind : uint8_t { KindInteger, KindPointer, KindChar, KindNarrowChar, KindText, KindNarrowText };
+
+struct ConversionInfo {
+    WChar letter;
+    uint8_t base;
+    bool isSigned;
+    bool upperCase;
+    ConversionKind kind;
+    const WChar* prefix;  // shown under '#'; null when the letter has none
+};
+
+constexpr ConversionInfo kConversions[] = {
+    {u'd', 10, true, false, KindInteger, u"0n"},   {u'i', 10, true, false, KindInteger, u"0n"},
+    {u'u', 10, false, false, KindInteger, u"0n"},  {u'o', 8, false, false, KindInteger, u"0"},
+    {u'x', 16, false, false, KindInteger, u"0x"},  {u'X', 16, false, true, KindInteger, u"0x"},
+    {u'b', 2, false, false, KindInteger, u"0b"},   {u'y', 2, false, false, KindInteger, u"0y"},
+    {u'p', 16, false, false, KindPointer, u"0x"},  {u'P', 16, false, true, KindPointer, u"0x"},
+    {u'c', 0, false, false, KindChar, nullptr},    {u'C', 0, false, false, KindNarrowChar, nullptr},
+    {u's', 0, false, false, KindText, nullptr},    {u'S', 0, false, false, KindNarrowText, nullptr},
+};
+
+// Size classes: 0 "h", 1 none or "I32", 2 "l", 3 "ll" or "I64", 4 "z",
+// 5 pointers, 6 a bare "I". The argument size picks the digit routine.
+constexpr uint8_t kClassArgumentSize[7] = {2, 4, 4, 8, 8, 8, 8};
+constexpr uint8_t kClassPointer = 5;
+
+const WChar kNullWide[] = u"(null)";
+const char kNullNarrow[] = "(null)";
+
+const ConversionInfo* FindConversion(WChar letter) {
+    for (const ConversionInfo& info : kConversions) {
+        if (info.letter == letter) return &info;
+    }
+    return nullptr;
+}
+
+// A failed argument check stops an attached debugger; without one it is
+// passed over and the caller goes on as safely as it can.
+void CheckFailed() {
+    if (BreakIfDebugged()) g_platform.debugBreak();
+}
+
+// --- Writing bounded pieces -------------------------------------------------
+
+struct Output {
+    WChar* position;
+    uint32_t remaining;
+};
+
+void WriteWide(Output& out, const WChar* text, uint32_t length) {
+    uint32_t n = length < out.remaining ? length : out.remaining;
+    for (uint32_t i = 0; i < n; ++i) out.position[i] = text[i];
+    out.position += n;
+    out.remaining -= n;
+}
+
+void WriteNarrow(Output& out, const char* text, uint32_t length) {
+    uint32_t n = length < out.remaining ? length : out.remaining;
+    for (uint32_t i = 0; i < n; ++i) out.position[i] = static_cast<uint8_t>(text[i]);
+    out.position += n;
+    out.remaining -= n;
+}
+
+void WriteRepeated(Output& out, WChar c, uint32_t count) {
+    uint32_t n = count < out.remaining ? count : out.remaining;
+    for (uint32_t i = 0; i < n; ++i) out.position[i] = c;
+    out.position += n;
+    out.remaining -= n;
+}
+
+// --- Argument slots ---------------------------------------------------------
+
+// A slot past the end of the list reads as 0, so no format can make the
+// formatter read outside its arguments.
+uint64_t TakeSlot(FormatArgs& args) {
+    if (args.slots == nullptr && args.count != 0) CheckFailed();
+    uint64_t value = args.taken < args.count ? args.slots[args.taken] : 0;
+    ++args.taken;
+    return value;
+}
+
+bool IsDigit(WChar c) { return c >= u'0' && c <= u'9'; }
+
+uint32_t ParseNumber(const WChar*& f) {
+    uint32_t value = 0;
+    while (IsDigit(*f)) value = value * 10 + static_cast<uint32_t>(*f++ - u'0');
+    return value;
+}
+
+// --- One conversion ---------------------------------------------------------
+
+struct FieldSpec {
+    WChar pad;  // 0 when no pad flag was given
+    bool prefixFlag;
+    bool signFlag;
+    bool leftJustify;
+    uint32_t width;
+    uint32_t precision;  // 0 when absent
+    uint8_t sizeClass;
+};
+
+void ParseFlags(const WChar*& f, FieldSpec& spec) {
+    for (;; ++f) {
+        switch (*f) {
+            case u' ': spec.pad = u' '; break;
+            case u'0': spec.pad = u'0'; break;
+            case u'#': spec.prefixFlag = true; break;
+            case u'+': spec.signFlag = true; break;
+            case u'-': spec.leftJustify = true; break;
+            default: return;
+        }
+    }
+}
+
+uint8_t ParseSizeClass(const WChar*& f) {
+    switch (*f) {
+        case u'I':
+            if (f[1] == u'3' && f[2] == u'2') { f += 3; return 1; }
+            if (f[1] == u'6' && f[2] == u'4') { f += 3; return 3; }
+            f += 1;
+            return 6;
+        case u'l':
+            if (f[1] == u'l') { f += 2; return 3; }
+            f += 1;
+            return 2;
+        case u'h': f += 1; return 0;
+        case u'z': f += 1; return 4;
+        default: return 1;
+    }
+}
+
+// The digits of an integer conversion, most significant first, already cut
+// to the precision. Sets the sign flag for a negative signed value.
+uint32_t IntegerDigits(const ConversionInfo& info, FieldSpec& spec, uint64_t slot, WChar* digits,
+                       const WChar** start, WChar* signChar) {
+    uint64_t value = slot;
+    switch (spec.sizeClass) {
+        case 0: value = info.isSigned ? static_cast<uint64_t>(static_cast<int16_t>(slot)) : static_cast<uint16_t>(slot); break;
+        case 1:
+        case 2: value = static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(slot))); break;
+        default: break;
+    }
+    *signChar = u'+';
+    if (info.isSigned && static_cast<int64_t>(value) < 0) {
+        spec.signFlag = true;
+        *signChar = u'-';
+        value = 0 - value;
+    }
+    uint32_t count = kClassArgumentSize[spec.sizeClass] <= 4
+                         ? IntToDigits32(digits, 70, static_cast<uint32_t>(value), info.base)
+                         : IntToDigits64(digits, 70, value, info.base);
+    if (info.upperCase) {
+        for (uint32_t i = 0; i < count; ++i) {
+            if (digits[i] >= u'a' && digits[i] <= u'z') digits[i] = static_cast<WChar>(digits[i] - u'a' + u'A');
+        }
+    }
+    *start = digits;
+    if (spec.precision != 0 && count > spec.precision) {
+        *start = digits + (count - spec.precision);
+        count = spec.precision;
+    }
+    return count;
+}
+
+// Writes sign and prefix, padding, content and right padding, in the order
+// that puts the sign before the padding when a pad character was chosen.
+void LayOutField(Output& out, const FieldSpec& spec, const WChar* sign, uint32_t signLength, const WChar* wide,
+                 const char* narrow, uint32_t contentLength) {
+    if (contentLength == 0) return;
+    uint32_t total = signLength + contentLength;
+    if (signLength != 0 && spec.pad != 0) WriteWide(out, sign, signLength);
+    if (spec.width > total && !spec.leftJustify) WriteRepeated(out, spec.pad != 0 ? spec.pad : u' ', spec.width - total);
+    if (signLength != 0 && spec.pad == 0) WriteWide(out, sign, signLength);
+    if (narrow != nullptr) {
+        WriteNarrow(out, narrow, contentLength);
+    } else {
+        WriteWide(out, wide, contentLength);
+    }
+    if (spec.leftJustify && spec.width > total) WriteRepeated(out, u' ', spec.width - total);
+}
+
+uint32_t WideLength(const WChar* text) {
+    uint32_t n = 0;
+    while (text[n] != 0) ++n;
+    return n;
+}
+
+uint32_t NarrowLength(const char* text) {
+    uint32_t n = 0;
+    while (text[n] != 0) ++n;
+    return n;
+}
+
+}  // namespace
+
+bool FormatConversion(WChar** position, uint32_t* remaining, const WChar** cursor, FormatArgs* args) {
+    const WChar* f = *cursor;
+    FormatArgs a = *args;
+    FieldSpec spec{0, false, false, false, 0, 0, 1};
+
+    ParseFlags(f, spec);
+    if (*f == u'*') {
+        ++f;
+        spec.width = static_cast<uint32_t>(TakeSlot(a));
+    } else {
+        spec.width = ParseNumber(f);
+    }
+    if (*f == u'.') {
+        ++f;
+        if (*f == u'*') {
+            ++f;
+            spec.precision = static_cast<uint32_t>(TakeSlot(a));
+        } else if (IsDigit(*f)) {
+            spec.precision = ParseNumber(f);
+        } else {
+            return false;
+        }
+    }
+    spec.sizeClass = ParseSizeClass(f);
+    const ConversionInfo* info = FindConversion(*f);
+    if (info == nullptr || *f == 0) return false;
+    ++f;
+
+    WChar digits[72];
+    WChar character = 0;
+    const WChar* wide = nullptr;
+    const char* narrow = nullptr;
+    uint32_t length = 1;
+    WChar signChar = u'+';
+    switch (info->kind) {
+        case KindPointer:
+            spec.sizeClass = kClassPointer;
+            if (spec.signFlag && spec.width > 1 && spec.precision == 0) {
+                spec.precision = spec.width - 1;
+                if (spec.pad == 0) spec.pad = u'0';
+            }
+            [[fallthrough]];
+        case KindInteger:
+            length = IntegerDigits(*info, spec, TakeSlot(a), digits, &wide, &signChar);
+            break;
+        case KindChar:
+            character = static_cast<WChar>(TakeSlot(a) & 0xFFFF);
+            wide = &character;
+            break;
+        case KindNarrowChar:
+            character = static_cast<WChar>(TakeSlot(a) & 0xFF);
+            wide = &character;
+            break;
+        case KindText:
+            wide = reinterpret_cast<const WChar*>(static_cast<uintptr_t>(TakeSlot(a)));
+            if (wide == nullptr) wide = kNullWide;
+            length = spec.precision != 0 ? WideLengthBounded(wide, spec.precision) : WideLength(wide);
+            break;
+        case KindNarrowText:
+            narrow = reinterpret_cast<const char*>(static_cast<uintptr_t>(TakeSlot(a)));
+            if (narrow == nullptr) narrow = kNullNarrow;
+            length = spec.precision != 0 ? NarrowLengthBounded(narrow, spec.precision) : NarrowLength(narrow);
+            break;
+    }
+
+    WChar sign[8];
+    uint32_t signLength = 0;
+    if (spec.signFlag) sign[signLength++] = signChar;
+    if (spec.prefixFlag && info->prefix != nullptr) {
+        for (const WChar* p = info->prefix; *p != 0; ++p) sign[signLength++] = *p;
+    }
+
+    Output out{*position, *remaining};
+    LayOutField(out, spec, sign, signLength, wide, narrow, length);
+
+    if (f <= *cursor || a.taken <= args->taken) CheckFailed();
+    *position = out.position;
+    *remaining = out.remaining;
+    *cursor = f;
+    *args = a;
+    return true;
+}
+
+uint32_t FormatTextV(WChar* buffer, uint32_t capacity, const WChar* format, const uint64_t* slots,
+                     uint32_t slotCount) {
+    if (buffer == nullptr || format == nullptr || capacity == 0) {
+        CheckFailed();
+        if (buffer != nullptr && capacity != 0) buffer[0] = 0;
+        return 0;
+    }
+    Output out{buffer, capacity - 1};
+    FormatArgs args{slots, slotCount, 0};
+    const WChar* cursor = format;
+    while (*cursor != 0 && out.remaining != 0) {
+        WChar c = *cursor++;
+        if (c == u'%' && *cursor != 0) {
+            if (*cursor == u'%') {
+                ++cursor;
+                WriteRepeated(out, u'%', 1);
+            } else if (*cursor == u'n') {
+                ++cursor;
+                int32_t* target = reinterpret_cast<int32_t*>(static_cast<uintptr_t>(TakeSlot(args)));
+                if (target != nullptr) {
+                    *target = static_cast<int32_t>(out.position - buffer);
+                } else {
+                    CheckFailed();
+                }
+            } else if (!FormatConversion(&out.position, &out.remaining, &cursor, &args)) {
+                WriteRepeated(out, u'%', 1);
+            }
+        } else {
+            WriteRepeated(out, c, 1);
+        }
+    }
+    if (out.position >= buffer + capacity) CheckFailed();
+    *out.position = 0;
+    return static_cast<uint32_t>(out.position - buffer);
+}
+
+// --- Digits -------------------------------------------------------------------
+
+namespace {
+
+template <typename T>
+uint32_t IntToDigits(WChar* buffer, uint32_t capacity, T value, uint32_t base) {
+    WChar scratch[64];
+    uint32_t count = 0;
+    do {
+        uint32_t r = static_cast<uint32_t>(value % base);
+        scratch[count++] = static_cast<WChar>(r <= 9 ? u'0' + r : u'a' + r - 10);
+        value /= base;
+    } while (value != 0);
+    uint32_t n = count < capacity - 1 ? count : capacity - 1;
+    for (uint32_t i = 0; i < n; ++i) buffer[i] = scratch[count - 1 - i];
+    buffer[n] = 0;
+    return n;
+}
+
+// The copy and length routines are never called with a null pointer or a
+// zero size; if one is, stop at once rather than guess.
+bool ArgumentsMissing(const void* pointer, uint32_t size) {
+    if (pointer != nullptr && size != 0) return false;
+    g_platform.debugBreak();
+    return true;
+}
+
+}  // namespace
+
+uint32_t IntToDigits32(WChar* buffer, uint32_t capacity, uint32_t value, uint32_t base) {
+    return IntToDigits(buffer, capacity, value, base);
+}
+
+uint32_t IntToDigits64(WChar* buffer, uint32_t capacity, uint64_t value, uint32_t base) {
+    return IntToDigits(buffer, capacity, value, base);
+}
+
+// --- Bounded copies and lengths -------------------------------------------------
+
+uint32_t CopyNarrowToWide(WChar* buffer, uint32_t capacity, const char* source, uint32_t sourceLimit) {
+    if (ArgumentsMissing(buffer, capacity) || ArgumentsMissing(source, 1)) return 0;
+    uint32_t limit = sourceLimit != 0 ? sourceLimit : capacity;
+    uint32_t n = 0;
+    while (source[n] != 0 && n < capacity - 1 && n < limit) {
+        buffer[n] = static_cast<uint8_t>(source[n]);
+        ++n;
+    }
+    buffer[n] = 0;
+    return n;
+}
+
+uint32_t CopyWideBounded(WChar* buffer, uint32_t capacity, const WChar* source, uint32_t sourceLimit) {
+    if (ArgumentsMissing(buffer, capacity) || ArgumentsMissing(source, 1)) return 0;
+    uint32_t limit = sourceLimit != 0 ? sourceLimit : capacity;
+    uint32_t n = 0;
+    while (source[n] != 0 && n < capacity - 1 && n < limit) {
+        buffer[n] = source[n];
+        ++n;
+    }
+    buffer[n] = 0;
+    return n;
+}
+
+uint32_t NarrowLengthBounded(const char* text, uint32_t bound) {
+    if (ArgumentsMissing(text, bound)) return 0;
+    uint32_t n = 0;
+    while (n < bound && text[n] != 0) ++n;
+    return n;
+}
+
+uint32_t WideLengthBounded(const WChar* text, uint32_t bound) {
+    if (ArgumentsMissing(text, bound)) return 0;
+    uint32_t n = 0;
+    while (n < bound && text[n] != 0) ++n;
+    return n;
+}
+
+bool BreakIfDebugged() { return g_platform.isDebuggerPresent(); }
