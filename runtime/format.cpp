@@ -367,7 +367,7 @@ uint32_t CopyNarrowToWide(WChar* buffer, uint32_t capacity, const char* source, 
     if (ArgumentsMissing(buffer, capacity) || ArgumentsMissing(source, 1)) return 0;
     uint32_t limit = sourceLimit != 0 ? sourceLimit : capacity;
     uint32_t n = 0;
-    while (source[n] != 0 && n < capacity - 1 && n < limit) {
+    while (n < limit && n < capacity - 1 && source[n] != 0) {
         buffer[n] = static_cast<uint8_t>(source[n]);
         ++n;
     }
@@ -379,7 +379,7 @@ uint32_t CopyWideBounded(WChar* buffer, uint32_t capacity, const WChar* source, 
     if (ArgumentsMissing(buffer, capacity) || ArgumentsMissing(source, 1)) return 0;
     uint32_t limit = sourceLimit != 0 ? sourceLimit : capacity;
     uint32_t n = 0;
-    while (source[n] != 0 && n < capacity - 1 && n < limit) {
+    while (n < limit && n < capacity - 1 && source[n] != 0) {
         buffer[n] = source[n];
         ++n;
     }

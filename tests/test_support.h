@@ -1,0 +1,106 @@
+// Shared helpers of the tests: a small WAV builder, temporary files, running
+// the built program, and a fake platform for runs inside the test process.
+#ifndef SONDREL_TESTS_TEST_SUPPORT_H
+#define SONDREL_TESTS_TEST_SUPPORT_H
+
+#include <stdint.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+// --- WAV builder -------------------------------------------------------------
+
+std::string Le16(uint32_t value);
+std::string Le32(uint32_t value);
+// A chunk: identifier, size and body; the size defaults to the body's.
+std::string Chunk(const std::string& id, const std::string& body, int64_t size = -1);
+// The same with a zero pad byte after a body of odd size.
+std::string PaddedChunk(const std::string& id, const std::string& body);
+// "RIFF", size, "WAVE" and the chunks; the size defaults to the right one.
+std::string Riff(const std::string& chunks, int64_t riffSize = -1);
+// A 16-byte descriptor.
+std::string Format16(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits);
+// A 16-byte descriptor with explicit byte rate and block alignment.
+std::string Format16(uint16_t tag, uint16_t channels, uint32_t rate, uint32_t byteRate, uint16_t blockAlign,
+                     uint16_t bits);
+// A 40-byte extensible descriptor with a SubFormat for the given tag.
+std::string Extensible(uint16_t channels, uint32_t rate, uint16_t containerBits, uint16_t validBits, uint32_t mask,
+                       uint16_t subFormatTag);
+// The usual file: fmt chunk with the descriptor, data chunk of dataSize bytes.
+std::string SimpleWave(const std::string& descriptor, uint32_t dataSize = 8);
+
+// --- Text ----------------------------------------------------------------------
+
+// The lines joined, each ended by CR LF.
+std::string Lines(const std::vector<std::string>& lines);
+// UTF-16LE bytes to UTF-8; a stray odd byte shows as "<odd byte>".
+std::string Utf16LeToUtf8(const std::string& bytes);
+std::u16string ToU16(const std::string& utf8);
+std::string ToUtf8(const std::u16string& text);
+
+// --- Files and the built program -----------------------------------------------
+
+// A file in the tests' scratch folder, removed when it goes out of scope.
+class ScopedFile {
+public:
+    ScopedFile(const std::string& name, const std::string& contents);
+    ~ScopedFile();
+    ScopedFile(const ScopedFile&) = delete;
+    ScopedFile& operator=(const ScopedFile&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+std::string ScratchDir();
+
+struct RunResult {
+    std::string out;  // standard output, UTF-16LE decoded to UTF-8
+    std::string err;  // standard error, likewise
+    int code;
+    std::string rawOut;  // the bytes as written
+};
+
+// Runs the built program with a shell-quoted argument text, both streams
+// redirected to files, in the scratch folder.
+RunResult RunSondrel(const std::string& shellArguments);
+std::string ShellQuote(const std::string& text);
+
+// --- Fake platform ---------------------------------------------------------------
+
+// Replaces g_platform's file and stream entries with in-memory ones for the
+// life of the object, and puts everything back afterwards. Files are looked
+// up by name; output lines are collected per stream.
+class FakePlatform {
+public:
+    FakePlatform();
+    ~FakePlatform();
+    FakePlatform(const FakePlatform&) = delete;
+    FakePlatform& operator=(const FakePlatform&) = delete;
+
+    std::map<std::u16string, std::string> files;
+    std::string out;  // UTF-8
+    std::string err;  // UTF-8
+    uint64_t bytesRead = 0;
+    uint64_t furthestRead = 0;  // how far into the file reads reached
+    int openFiles = 0;
+    int liveBlocks = 0;          // MemAlloc blocks not yet released
+    int allocationsLeft = -1;    // fail every allocation once this reaches 0
+    int readsLeft = -1;          // fail reads once this reaches 0
+    int shortReadAt = -1;        // the read with this index comes up short
+    bool failSkip = false;
+
+    // Runs the whole program on an argument text inside this process.
+    uint32_t Run(const std::u16string& arguments);
+
+    Platform saved;
+};
+
+// Resets the runtime's state so a start-up can run again.
+void ResetRuntime();
+
+#endif

@@ -1,0 +1,174 @@
+// The command line through the built program: options, the one file name,
+// the quoting the POSIX entry rebuilds from argv, and the exit codes.
+#include <gtest/gtest.h>
+
+#include "inspector/toolmain.h"
+#include "tests/test_support.h"
+
+namespace {
+
+const std::string kUsage = Lines({"", "sondrel 1.5.0.233 - RIFF/WAVE file inspector, by the sondrel developers",
+                                  "https://sondrel.org/", "", "Arguments: [<Options>] <Wave file>", "", "Options:", "",
+                                  "-o - print format descriptor and data offsets.",
+                                  "-f - print format descriptor fields.", "-v - verbose mode.", ""});
+
+const std::string kGood = Lines({"Format descriptor size: 16 / 0x10", "Format: PCM/8000/8/1", "Wave data size: 8 / 0x8"});
+
+struct CommandLineCase {
+    const char* arguments;  // as typed into a POSIX shell
+    std::string out;
+    std::string err;
+    int code;
+};
+
+TEST(CommandLine, ThroughTheProgram) {
+    ScopedFile wave("a.wav", SimpleWave(Format16(1, 1, 8000, 8)));
+    ScopedFile spaced("a b.wav", SimpleWave(Format16(1, 1, 8000, 8)));
+    ScopedFile quote("q\"x.wav", SimpleWave(Format16(1, 1, 8000, 8)));
+    ScopedFile backslash("b\\\\c.wav", SimpleWave(Format16(1, 1, 8000, 8)));
+    ScopedFile dash("-v.wav", SimpleWave(Format16(1, 1, 8000, 8)));
+    const CommandLineCase cases[] = {
+        {"", kUsage, "", 1},
+        {"'' ", kUsage.substr(0, 0), Lines({"Invalid file specification"}), 2},
+        {"-", "", Lines({"No option letter: \"\""}), 2},
+        {"- a.wav", "", Lines({"No option letter: \" a.wav\""}), 2},
+        {"'- a.wav'", "", Lines({"Cannot open \"- a.wav\" (2 - No such file or directory)"}), 101},
+        {"-vf a.wav", "", Lines({"No space after option: \"f a.wav\""}), 2},
+        {"-x -y a.wav", "", Lines({"Invalid option \"x\"", "Invalid option \"y\""}), 2},
+        {"-x -vf a.wav", "", Lines({"Invalid option \"x\"", "No space after option: \"f a.wav\""}), 2},
+        {"-V a.wav", "", Lines({"Invalid option \"V\""}), 2},
+        {"-v", "", Lines({"Invalid file specification"}), 2},
+        {"a.wav b.wav", "", Lines({"Invalid rest of command line: \"b.wav\""}), 2},
+        {"'a b.wav'", kGood, "", 0},
+        {"'q\"x.wav'", kGood, "", 0},
+        {"'b\\\\c.wav'", kGood, "", 0},
+        {"-f -- -v.wav", "", Lines({"Invalid option \"-\"", "No space after option: \".wav\""}), 2},
+        {"missing.wav", "", Lines({"Cannot open \"missing.wav\" (2 - No such file or directory)"}), 101},
+        {"/", "", Lines({"Cannot open \"/\" (21 - Is a directory)"}), 101},
+        {"/dev/null", "", Lines({"Cannot open \"/dev/null\" (1000 - Not a regular file)"}), 101},
+    };
+    for (const CommandLineCase& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        RunResult r = RunSondrel(c.arguments);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.code, c.code);
+    }
+}
+
+TEST(CommandLine, RepeatedOptionsAndNamesThatLookLikeOptions) {
+    ScopedFile wave("a.wav", SimpleWave(Format16(1, 1, 8000, 8)));
+    ScopedFile dash("-v.wav", SimpleWave(Format16(1, 1, 8000, 8)));
+    RunResult r = RunSondrel("-v -o -f -v a.wav");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out.substr(0, 14), "File: a.wav\r\nF");
+    // A name in quotes that begins with a hyphen is a name (the shell's
+    // quotes are gone by then, so the program quotes it again).
+    RunResult quoted = RunSondrel("' -v.wav'");
+    EXPECT_EQ(quoted.err, Lines({"Cannot open \" -v.wav\" (2 - No such file or directory)"}));
+}
+
+TEST(CommandLine, NamesOfEveryByteOpenTheFileTheyName) {
+    // Not valid UTF-8: each stray byte travels as one character and comes
+    // back as the same byte when the file is opened.
+    ScopedFile odd("\xE9t\xE9.wav", SimpleWave(Format16(1, 1, 8000, 8)));
+    RunResult r = RunSondrel(ShellQuote("\xE9t\xE9.wav"));
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.code, 0);
+    ScopedFile utf8("\xC3\xA9t\xC3\xA9.wav", SimpleWave(Format16(1, 1, 8000, 8)));
+    RunResult v = RunSondrel("-v " + ShellQuote("\xC3\xA9t\xC3\xA9.wav"));
+    EXPECT_EQ(v.code, 0);
+    EXPECT_EQ(v.out.substr(0, 17), "File: \xC3\xA9t\xC3\xA9.wav\r\n");
+}
+
+TEST(CommandLine, NamesLongerThanAPathAreRefusedNotCut) {
+    std::string longest(4095, 'a');
+    std::string tooLong(4096, 'a');
+    EXPECT_EQ(RunSondrel(longest).err.substr(0, 13), "Cannot open \"");
+    RunResult r = RunSondrel(tooLong);
+    EXPECT_EQ(r.err, Lines({"Invalid file specification"}));
+    EXPECT_EQ(r.code, 2);
+}
+
+TEST(CommandLine, OutputErrorsDoNotChangeTheOutcome) {
+    ScopedFile wave("a.wav", SimpleWave(Format16(1, 1, 8000, 8)));
+    std::string script = "cd " + ShellQuote(ScratchDir()) + " && " + ShellQuote(SONDREL_BINARY) +
+                         " -v a.wav | head -c 2 >/dev/null; exit ${PIPESTATUS[0]}";
+    // The reader goes away after one line; the exit code is still the file's.
+    EXPECT_EQ(std::system(("bash -c " + ShellQuote(script)).c_str()) >> 8, 0);
+    // Standard output closed: its lines are lost, nothing else changes.
+    RunResult closed = RunSondrel("-v missing.wav >&-");
+    EXPECT_EQ(closed.code, 101);
+    EXPECT_EQ(closed.err, Lines({"Cannot open \"missing.wav\" (2 - No such file or directory)"}));
+}
+
+struct TokenCase {
+    std::u16string text;
+    uint32_t capacity;
+    std::u16string token;
+    int rest;  // offset of the result in text, -1 for none
+};
+
+TEST(NextToken, QuotingAndEscapes) {
+    const TokenCase cases[] = {
+        {u"", 10, u"", -1},
+        {u"abc def", 10, u"abc", 3},
+        {u"\"a b\" c", 10, u"a b", 5},
+        {u"\"", 10, u"", 1},
+        {u"\"\"", 10, u"", 2},
+        {u"\"abc", 10, u"abc", 4},
+        {u"a\"\"b", 10, u"a\"b", 4},
+        {u"a\\\\b", 10, u"a\\b", 4},
+        {u"a\\b", 10, u"a\\b", 3},
+        {u"\"a\\\" b\"", 10, u"a\" b", 7},
+        {u"\"a\\\"", 10, u"a\"", 4},
+        {u"a\"b c", 10, u"a\"b", 3},
+        {u"abcdef", 4, u"abc", 6},
+        {u"a\tb", 10, u"a", 1},
+    };
+    for (const TokenCase& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.text));
+        WChar buffer[16];
+        const WChar* rest = NextToken(c.text.c_str(), buffer, c.capacity, nullptr, 3);
+        EXPECT_EQ(std::u16string(buffer), c.token);
+        EXPECT_EQ(rest == nullptr ? -1 : int(rest - c.text.c_str()), c.rest);
+    }
+}
+
+TEST(SkipProgramName, WhereTheArgumentsBegin) {
+    const struct {
+        std::u16string line;
+        std::u16string arguments;
+    } cases[] = {
+        {u"sondrel", u""},
+        {u"sondrel  \t -v a.wav", u"-v a.wav"},
+        {u"sondrel\ta.wav", u""},
+        {u"\"C:\\my tools\\sondrel.exe\"  a.wav", u"a.wav"},
+        {u"\"sondrel\"a.wav", u"a.wav"},
+        {u"\"sondrel", u""},
+        {std::u16string(1100, u'x') + u" a.wav", u""},
+        {std::u16string(1000, u'x') + u" a.wav", u"a.wav"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.line.substr(0, 40)));
+        EXPECT_EQ(std::u16string(SkipProgramName(c.line.c_str())), c.arguments);
+    }
+}
+
+TEST(CharSets, BlanksAndBounds) {
+    EXPECT_TRUE(IsCharInSet(u' ', nullptr));
+    EXPECT_TRUE(IsCharInSet(u'\t', nullptr));
+    EXPECT_FALSE(IsCharInSet(0, nullptr));
+    EXPECT_FALSE(IsCharInSet(u'\n', nullptr));
+    std::u16string long_set = std::u16string(50, u'a') + u"b";
+    EXPECT_TRUE(IsCharInSet(u'a', long_set.c_str()));
+    EXPECT_FALSE(IsCharInSet(u'b', long_set.c_str()));  // past the 50th character
+    EXPECT_EQ(std::u16string(SkipCharsInSet(u" \t x", nullptr)), u"x");
+    EXPECT_EQ(FindCharBounded(u"abc", 2, u'c'), nullptr);
+    const WChar* text = u"abc";
+    EXPECT_EQ(FindCharBounded(text, 3, u'c'), text + 2);
+    EXPECT_EQ(FindCharBounded(text, 9, 0), nullptr);
+}
+
+}  // namespace
