@@ -39,7 +39,7 @@ std::string Format16(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bi
 
 std::string Extensible(uint16_t channels, uint32_t rate, uint16_t containerBits, uint16_t validBits, uint32_t mask,
                        uint16_t subFormatTag) {
-    static const char kBase[] = "\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71";
+    static const char kBase[] = "\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71";
     return Format16(0xFFFE, channels, rate, containerBits) + Le16(22) + Le16(validBits) + Le32(mask) +
            Le16(subFormatTag) + std::string(kBase, 14);
 }
