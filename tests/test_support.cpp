@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "inspector/toolmain.h"
@@ -119,10 +120,14 @@ std::string ReadWhole(const std::string& path) {
 
 }  // namespace
 
+// One folder per test process, so tests that run in parallel never share
+// files; it goes when the process ends.
 std::string ScratchDir() {
     static const std::string dir = [] {
-        std::string path = std::string(SONDREL_BINARY) + ".scratch";
-        std::system(("mkdir -p " + path).c_str());
+        std::string path = std::string(SONDREL_BINARY) + ".scratch." + std::to_string(std::random_device{}());
+        std::system(("mkdir -p " + ShellQuote(path)).c_str());
+        static std::string* removeAtExit = new std::string("rm -rf " + ShellQuote(path));
+        std::atexit([] { std::system(removeAtExit->c_str()); });
         return path;
     }();
     return dir;
