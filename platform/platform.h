@@ -56,7 +56,7 @@ struct Platform {
     // The whole command line as one UTF-16 string in the Windows quoting,
     // program name first. The POSIX backend builds it from argv.
     const WChar* (*commandLine)(int argc, char** argv);
-    [[noreturn]] void (*exitProcess)(uint32_t code);
+    void (*exitProcess)(uint32_t code);  // does not return
     // The longest path the system takes, in characters with the terminator.
     // A longer file name is refused rather than cut to a different name.
     uint32_t maxPath;

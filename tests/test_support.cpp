@@ -147,8 +147,8 @@ std::string ShellQuote(const std::string& text) {
 
 RunResult RunSondrel(const std::string& shellArguments) {
     std::string dir = ScratchDir();
-    std::string command = "cd " + ShellQuote(dir) + " && " + ShellQuote(SONDREL_BINARY) + " " + shellArguments +
-                          " >run.out 2>run.err; echo $? >run.code";
+    std::string command = "cd " + ShellQuote(dir) + " && " + ShellQuote(SONDREL_BINARY) +
+                          " >run.out 2>run.err " + shellArguments + "; echo $? >run.code";
     std::system(command.c_str());
     RunResult result;
     result.rawOut = ReadWhole(dir + "/run.out");

@@ -66,7 +66,8 @@ struct RunResult {
 };
 
 // Runs the built program with a shell-quoted argument text, both streams
-// redirected to files, in the scratch folder.
+// redirected to files, in the scratch folder. Redirections in the argument
+// text come later and so win.
 RunResult RunSondrel(const std::string& shellArguments);
 std::string ShellQuote(const std::string& text);
 

@@ -97,10 +97,29 @@ TEST(CommandLine, OutputErrorsDoNotChangeTheOutcome) {
                          " -v a.wav | head -c 2 >/dev/null; exit ${PIPESTATUS[0]}";
     // The reader goes away after one line; the exit code is still the file's.
     EXPECT_EQ(std::system(("bash -c " + ShellQuote(script)).c_str()) >> 8, 0);
-    // Standard output closed: its lines are lost, nothing else changes.
-    RunResult closed = RunSondrel("-v missing.wav >&-");
-    EXPECT_EQ(closed.code, 101);
-    EXPECT_EQ(closed.err, Lines({"Cannot open \"missing.wav\" (2 - No such file or directory)"}));
+    // A closed standard stream loses its lines and changes nothing else;
+    // the input file never takes its place.
+    const struct {
+        const char* arguments;
+        std::string out, err;
+        int code;
+    } cases[] = {
+        {"-v missing.wav >&-", "", Lines({"Cannot open \"missing.wav\" (2 - No such file or directory)"}), 101},
+        {"-v a.wav >&- <&-", "", "", 0},
+        {"a.wav 2>&- <&-", kGood, "", 0},
+        {"missing.wav 2>&-", "", "", 101},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        RunResult r = RunSondrel(c.arguments);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.code, c.code);
+    }
+    // An empty environment changes nothing.
+    std::string bare = "cd " + ShellQuote(ScratchDir()) + " && env -i " + ShellQuote(SONDREL_BINARY) +
+                         " a.wav >/dev/null 2>&1";
+    EXPECT_EQ(std::system(bare.c_str()), 0);
 }
 
 struct TokenCase {
