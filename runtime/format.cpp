@@ -39,11 +39,26 @@ constexpr uint8_t kClassPointer = 5;
 const WChar kNullWide[] = u"(null)";
 const char kNullNarrow[] = "(null)";
 
+// Every line of output passes through here: a switch finds the row without
+// walking the table.
 const ConversionInfo* FindConversion(WChar letter) {
-    for (const ConversionInfo& info : kConversions) {
-        if (info.letter == letter) return &info;
+    switch (letter) {
+        case u'd': return &kConversions[0];
+        case u'i': return &kConversions[1];
+        case u'u': return &kConversions[2];
+        case u'o': return &kConversions[3];
+        case u'x': return &kConversions[4];
+        case u'X': return &kConversions[5];
+        case u'b': return &kConversions[6];
+        case u'y': return &kConversions[7];
+        case u'p': return &kConversions[8];
+        case u'P': return &kConversions[9];
+        case u'c': return &kConversions[10];
+        case u'C': return &kConversions[11];
+        case u's': return &kConversions[12];
+        case u'S': return &kConversions[13];
+        default: return nullptr;
     }
-    return nullptr;
 }
 
 // A failed argument check stops an attached debugger; without one it is
@@ -141,9 +156,41 @@ uint8_t ParseSizeClass(const WChar*& f) {
     }
 }
 
+// Writes the digits of value so that they end at `end`, and returns where
+// they begin: no reversal and no copy.
+template <typename T, uint32_t kBase = 0>
+WChar* DigitsBefore(WChar* end, T value, uint32_t base) {
+    if (kBase != 0) base = kBase;
+    do {
+        uint32_t r = static_cast<uint32_t>(value % base);
+        *--end = static_cast<WChar>(r <= 9 ? u'0' + r : u'a' + r - 10);
+        value /= base;
+    } while (value != 0);
+    return end;
+}
+
+// The copy and length routines are never called with a null pointer or a
+// zero size; if one is, stop at once rather than guess.
+bool ArgumentsMissing(const void* pointer, uint32_t size) {
+    if (pointer != nullptr && size != 0) return false;
+    g_platform.debugBreak();
+    return true;
+}
+
+// The common bases get their own instances, where division by a constant is
+// cheap. The scratch holds 64 digits, enough for 64 bits in base 2.
+template <typename T>
+WChar* DigitsAnyBase(WChar (&scratch)[64], T value, uint32_t base) {
+    switch (base) {
+        case 10: return DigitsBefore<T, 10>(scratch + 64, value, base);
+        case 16: return DigitsBefore<T, 16>(scratch + 64, value, base);
+        default: return DigitsBefore<T>(scratch + 64, value, base);
+    }
+}
+
 // The digits of an integer conversion, most significant first, already cut
 // to the precision. Sets the sign flag for a negative signed value.
-uint32_t IntegerDigits(const ConversionInfo& info, FieldSpec& spec, uint64_t slot, WChar* digits,
+uint32_t IntegerDigits(const ConversionInfo& info, FieldSpec& spec, uint64_t slot, WChar (&digits)[64],
                        const WChar** start, WChar* signChar) {
     uint64_t value = slot;
     switch (spec.sizeClass) {
@@ -158,19 +205,21 @@ uint32_t IntegerDigits(const ConversionInfo& info, FieldSpec& spec, uint64_t slo
         *signChar = u'-';
         value = 0 - value;
     }
-    uint32_t count = kClassArgumentSize[spec.sizeClass] <= 4
-                         ? IntToDigits32(digits, 70, static_cast<uint32_t>(value), info.base)
-                         : IntToDigits64(digits, 70, value, info.base);
+    WChar* first = kClassArgumentSize[spec.sizeClass] <= 4
+                       ? DigitsAnyBase(digits, static_cast<uint32_t>(value), info.base)
+                       : DigitsAnyBase(digits, value, info.base);
+    uint32_t count = static_cast<uint32_t>(digits + 64 - first);
     if (info.upperCase) {
-        for (uint32_t i = 0; i < count; ++i) {
-            if (digits[i] >= u'a' && digits[i] <= u'z') digits[i] = static_cast<WChar>(digits[i] - u'a' + u'A');
+        for (WChar* d = first; d != digits + 64; ++d) {
+            if (*d >= u'a' && *d <= u'z') *d = static_cast<WChar>(*d - u'a' + u'A');
         }
     }
-    *start = digits;
+    // A precision keeps the trailing digits.
     if (spec.precision != 0 && count > spec.precision) {
-        *start = digits + (count - spec.precision);
+        first += count - spec.precision;
         count = spec.precision;
     }
+    *start = first;
     return count;
 }
 
@@ -233,7 +282,7 @@ bool FormatConversion(WChar** position, uint32_t* remaining, const WChar** curso
     if (info == nullptr || *f == 0) return false;
     ++f;
 
-    WChar digits[72];
+    WChar digits[64];
     WChar character = 0;
     const WChar* wide = nullptr;
     const char* narrow = nullptr;
@@ -299,6 +348,15 @@ uint32_t FormatTextV(WChar* buffer, uint32_t capacity, const WChar* format, cons
     FormatArgs args{slots, slotCount, 0};
     const WChar* cursor = format;
     while (*cursor != 0 && out.remaining != 0) {
+        // Ordinary text up to the next '%' is copied in one tight loop.
+        if (*cursor != u'%') {
+            uint32_t n = 0;
+            for (WChar c = cursor[0]; n < out.remaining && c != u'%' && c != 0; c = cursor[++n]) out.position[n] = c;
+            cursor += n;
+            out.position += n;
+            out.remaining -= n;
+            continue;
+        }
         WChar c = *cursor++;
         if (c == u'%' && *cursor != 0) {
             if (*cursor == u'%') {
@@ -331,24 +389,12 @@ namespace {
 template <typename T>
 uint32_t IntToDigits(WChar* buffer, uint32_t capacity, T value, uint32_t base) {
     WChar scratch[64];
-    uint32_t count = 0;
-    do {
-        uint32_t r = static_cast<uint32_t>(value % base);
-        scratch[count++] = static_cast<WChar>(r <= 9 ? u'0' + r : u'a' + r - 10);
-        value /= base;
-    } while (value != 0);
+    WChar* first = DigitsAnyBase(scratch, value, base);
+    uint32_t count = static_cast<uint32_t>(scratch + 64 - first);
     uint32_t n = count < capacity - 1 ? count : capacity - 1;
-    for (uint32_t i = 0; i < n; ++i) buffer[i] = scratch[count - 1 - i];
+    for (uint32_t i = 0; i < n; ++i) buffer[i] = first[i];
     buffer[n] = 0;
     return n;
-}
-
-// The copy and length routines are never called with a null pointer or a
-// zero size; if one is, stop at once rather than guess.
-bool ArgumentsMissing(const void* pointer, uint32_t size) {
-    if (pointer != nullptr && size != 0) return false;
-    g_platform.debugBreak();
-    return true;
 }
 
 }  // namespace
