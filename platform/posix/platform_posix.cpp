@@ -190,7 +190,8 @@ struct PosixFile {
     uint8_t buffer[65536];
 };
 
-PosixFile g_file = {-1, 0, 0, 0, {}};
+// Zero-initialised, so the buffer costs nothing in the executable.
+PosixFile g_file;
 
 OsHandle PosixOpenFile(const WChar* name) {
     size_t length = 0;
