@@ -49,7 +49,16 @@ const WChar* WinCommandLine(int, char**) { return reinterpret_cast<const WChar*>
 // only read a file.
 OsHandle WinOpenFile(const WChar* name) {
     HANDLE file = CreateFileW(Wide(name), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    return file == INVALID_HANDLE_VALUE ? kNoHandle : ToOsHandle(file);
+    if (file == INVALID_HANDLE_VALUE) return kNoHandle;
+    // A console, a pipe or a device ("CON", "NUL", "\\.\pipe\x") opens
+    // like a file but would wait for input or read as empty: refused, as a
+    // directory is.
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return kNoHandle;
+    }
+    return ToOsHandle(file);
 }
 
 // GetFileSize alone returns the low half of the size, so a file of 4 GiB and
