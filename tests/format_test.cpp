@@ -212,7 +212,7 @@ TEST(CopyAndLengthTest, BoundedByCapacityLimitAndNul) {
         {kRiff, kWideRiff, 5, 4, u"RIFF", 4},
     };
     for (const auto& r : rows) {
-        SCOPED_TRACE(Show(r.wide) + " capacity " + std::to_string(r.capacity) + " limit " + std::to_string(r.limit));
+        SCOPED_TRACE(Show(r.expected) + " capacity " + std::to_string(r.capacity) + " limit " + std::to_string(r.limit));
         std::vector<WChar> narrow(r.capacity + 2, kGuard), wide(narrow);
         EXPECT_EQ(Written(narrow, r.capacity, CopyNarrowToWide(narrow.data(), r.capacity, r.narrow, r.limit)),
                   r.expected);
