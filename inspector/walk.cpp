@@ -70,12 +70,13 @@ bool SkipPadByte(OsHandle file, uint32_t chunkSize, WalkState& walk) {
 void PrintFoundChunk(const WChar* idText, uint64_t offset, uint32_t size) {
     const WChar* format = u"Found chunk \"%s\" at %u / %#x, size %u / %#x";
     uint32_t at = static_cast<uint32_t>(offset);
-    WChar line[160];
-    if (g_platform.systemFormat != nullptr) {
-        g_platform.systemFormat(line, format, idText, at, at, size, size);
-    } else {
-        FormatText(line, 160, format, idText, at, at, size, size);
+    if (g_platform.systemFormat == nullptr) {
+        // The program's own formatter makes the same text in one pass.
+        PrintMessage(format, idText, at, at, size, size);
+        return;
     }
+    WChar line[160];
+    g_platform.systemFormat(line, format, idText, at, at, size, size);
     PrintMessage(u"%s", line);
 }
 
@@ -198,8 +199,9 @@ const WChar* LastErrorText(WChar (&buffer)[256]) {
 }
 
 uint32_t ChunkIdText(const uint8_t id[4], WChar (&text)[9]) {
-    bool printable = true;
-    for (int i = 0; i < 4; ++i) printable = printable && id[i] >= 0x20 && id[i] <= 0x7F;
+    // Each byte in 0x20..0x7F; & rather than && keeps it free of branches.
+    auto inRange = [](uint8_t b) { return static_cast<uint8_t>(b - 0x20) < 0x60; };
+    bool printable = inRange(id[0]) & inRange(id[1]) & inRange(id[2]) & inRange(id[3]);
     char narrow[5] = {static_cast<char>(id[0]), static_cast<char>(id[1]), static_cast<char>(id[2]),
                       static_cast<char>(id[3]), 0};
     const WChar* format = printable ? u"%.4S" : u"%0x";

@@ -95,15 +95,40 @@ void WriteRepeated(Output& out, WChar c, uint32_t count) {
     out.remaining -= n;
 }
 
+// Copies the text up to the next '%' or the end of the format, at most room
+// characters, and returns how many it copied. Two characters a pass: the
+// second is read only after the first proved not to be the terminator.
+uint32_t CopyPlainText(WChar* out, const WChar* text, uint32_t room) {
+    // One comparison for most characters: only those up to '%' end the run.
+    auto ends = [](WChar c) { return c <= u'%' && (c == u'%' || c == 0); };
+    uint32_t n = 0;
+    for (; n + 1 < room; n += 2) {
+        WChar first = text[n];
+        if (ends(first)) return n;
+        out[n] = first;
+        WChar second = text[n + 1];
+        if (ends(second)) return n + 1;
+        out[n + 1] = second;
+    }
+    if (n < room && !ends(text[n])) {
+        out[n] = text[n];
+        ++n;
+    }
+    return n;
+}
+
 // --- Argument slots ---------------------------------------------------------
 
 // A slot past the end of the list reads as 0, so no format can make the
 // formatter read outside its arguments.
-uint64_t TakeSlot(FormatArgs& args) {
-    if (args.slots == nullptr && args.count != 0) CheckFailed();
-    uint64_t value = args.taken < args.count ? args.slots[args.taken] : 0;
-    ++args.taken;
-    return value;
+inline uint64_t TakeSlot(FormatArgs& args) {
+    uint32_t index = args.taken++;
+    if (index >= args.count) return 0;
+    if (args.slots == nullptr) {
+        CheckFailed();
+        return 0;
+    }
+    return args.slots[index];
 }
 
 bool IsDigit(WChar c) { return c >= u'0' && c <= u'9'; }
@@ -158,9 +183,31 @@ uint8_t ParseSizeClass(const WChar*& f) {
 
 // Writes the digits of value so that they end at `end`, and returns where
 // they begin: no reversal and no copy.
+// Two decimal digits at a time halve the divisions of every number printed.
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
 template <typename T, uint32_t kBase = 0>
 WChar* DigitsBefore(WChar* end, T value, uint32_t base) {
     if (kBase != 0) base = kBase;
+    if (kBase == 10) {
+        while (value >= 100) {
+            uint32_t pair = static_cast<uint32_t>(value % 100) * 2;
+            value /= 100;
+            *--end = static_cast<WChar>(kDigitPairs[pair + 1]);
+            *--end = static_cast<WChar>(kDigitPairs[pair]);
+        }
+        if (value >= 10) {
+            uint32_t pair = static_cast<uint32_t>(value) * 2;
+            *--end = static_cast<WChar>(kDigitPairs[pair + 1]);
+            *--end = static_cast<WChar>(kDigitPairs[pair]);
+            return end;
+        }
+        *--end = static_cast<WChar>(u'0' + value);
+        return end;
+    }
     do {
         uint32_t r = static_cast<uint32_t>(value % base);
         *--end = static_cast<WChar>(r <= 9 ? u'0' + r : u'a' + r - 10);
@@ -250,6 +297,69 @@ uint32_t NarrowLength(const char* text) {
     uint32_t n = 0;
     while (text[n] != 0) ++n;
     return n;
+}
+
+uint32_t HexDigitCount(uint32_t value) { return (32 - static_cast<uint32_t>(__builtin_clz(value | 1)) + 3) / 4; }
+
+uint32_t DecimalDigitCount(uint32_t value) {
+    uint32_t count = 1;
+    for (uint32_t limit = 10; value >= limit && count < 10; limit *= 10) ++count;
+    return count;
+}
+
+// The conversions of nearly every report line ("%u", "%d", "%x", "%#x",
+// "%s": no width, precision, size or other flag) written directly. The text
+// is exactly what the general path makes; this only skips its parsing.
+bool WriteCommonConversion(Output& out, const WChar*& cursor, FormatArgs& args) {
+    const WChar* f = cursor;
+    bool prefix = *f == u'#';
+    if (prefix) ++f;
+    // "%.4S", the chunk identifier: 8-bit text of at most four characters.
+    if (!prefix && f[0] == u'.' && f[1] == u'4' && f[2] == u'S') {
+        const char* text = reinterpret_cast<const char*>(static_cast<uintptr_t>(TakeSlot(args)));
+        if (text == nullptr) text = kNullNarrow;
+        WriteNarrow(out, text, NarrowLengthBounded(text, 4));
+        cursor = f + 3;
+        return true;
+    }
+    WChar letter = *f;
+    if (letter == u's' && !prefix) {
+        const WChar* text = reinterpret_cast<const WChar*>(static_cast<uintptr_t>(TakeSlot(args)));
+        if (text == nullptr) text = kNullWide;
+        WChar* p = out.position;
+        WChar* end = p + out.remaining;
+        while (p != end && *text != 0) *p++ = *text++;
+        out.remaining -= static_cast<uint32_t>(p - out.position);
+        out.position = p;
+    } else if (letter == u'x' || (!prefix && (letter == u'u' || letter == u'd'))) {
+        uint32_t value = static_cast<uint32_t>(TakeSlot(args));
+        if (letter == u'd' && static_cast<int32_t>(value) < 0) {
+            WriteRepeated(out, u'-', 1);
+            value = 0u - value;
+        }
+        if (prefix) WriteWide(out, u"0x", 2);
+        uint32_t count = letter == u'x' ? HexDigitCount(value) : DecimalDigitCount(value);
+        if (count <= out.remaining) {
+            // The usual case: the digits go straight to their place.
+            WChar* end = out.position + count;
+            if (letter == u'x') {
+                DigitsBefore<uint32_t, 16>(end, value, 16);
+            } else {
+                DigitsBefore<uint32_t, 10>(end, value, 10);
+            }
+            out.position = end;
+            out.remaining -= count;
+        } else {
+            WChar digits[16];
+            WChar* first = letter == u'x' ? DigitsBefore<uint32_t, 16>(digits + 16, value, 16)
+                                          : DigitsBefore<uint32_t, 10>(digits + 16, value, 10);
+            WriteWide(out, first, count);
+        }
+    } else {
+        return false;
+    }
+    cursor = f + 1;
+    return true;
 }
 
 }  // namespace
@@ -350,8 +460,7 @@ uint32_t FormatTextV(WChar* buffer, uint32_t capacity, const WChar* format, cons
     while (*cursor != 0 && out.remaining != 0) {
         // Ordinary text up to the next '%' is copied in one tight loop.
         if (*cursor != u'%') {
-            uint32_t n = 0;
-            for (WChar c = cursor[0]; n < out.remaining && c != u'%' && c != 0; c = cursor[++n]) out.position[n] = c;
+            uint32_t n = CopyPlainText(out.position, cursor, out.remaining);
             cursor += n;
             out.position += n;
             out.remaining -= n;
@@ -370,7 +479,8 @@ uint32_t FormatTextV(WChar* buffer, uint32_t capacity, const WChar* format, cons
                 } else {
                     CheckFailed();
                 }
-            } else if (!FormatConversion(&out.position, &out.remaining, &cursor, &args)) {
+            } else if (!WriteCommonConversion(out, cursor, args) &&
+                       !FormatConversion(&out.position, &out.remaining, &cursor, &args)) {
                 WriteRepeated(out, u'%', 1);
             }
         } else {
