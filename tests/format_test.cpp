@@ -226,4 +226,30 @@ TEST(CopyAndLengthTest, BoundedByCapacityLimitAndNul) {
     EXPECT_EQ(Written(buffer, 8, CopyNarrowToWide(buffer.data(), 8, "\x80\xE9\xFF", 0)), u"\u0080\u00E9\u00FF");
 }
 
+
+// The common conversions take a shorter road than the rest; a '0' flag with
+// no width changes nothing in the text but sends them down the general one.
+// Both roads must write the same text at every capacity.
+TEST(FormatTest, CommonConversionsMatchTheGeneralPath) {
+    const char narrow[] = "RIFF";
+    const uint64_t values[] = {0, 7, 10, 99, 100, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF, 0xFFFFFFFF00000001};
+    const std::pair<const char16_t*, const char16_t*> formats[] = {
+        {u"a%ub", u"a%0ub"}, {u"%d|", u"%0d|"}, {u"%x", u"%0x"}, {u"%#x", u"%#0x"}};
+    for (uint32_t capacity = 1; capacity < 16; ++capacity) {
+        for (const auto& f : formats) {
+            for (uint64_t v : values) {
+                SCOPED_TRACE(std::to_string(capacity) + " " + std::to_string(v));
+                WChar fast[16], general[16];
+                uint32_t n = FormatText(fast, capacity, f.first, v);
+                ASSERT_EQ(n, FormatText(general, capacity, f.second, v));
+                EXPECT_EQ(std::u16string(fast, n), std::u16string(general, n));
+            }
+        }
+        WChar fast[16], general[16];
+        uint32_t n = FormatText(fast, capacity, u"%s/%.4S", u"text", narrow);
+        ASSERT_EQ(n, FormatText(general, capacity, u"%0s/%0.4S", u"text", narrow));
+        EXPECT_EQ(std::u16string(fast, n), std::u16string(general, n));
+    }
+}
+
 }  // namespace
