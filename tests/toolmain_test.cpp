@@ -46,7 +46,10 @@ TEST(CommandLine, ThroughTheProgram) {
         {"missing.wav", "", Lines({"Cannot open \"missing.wav\" (2 - No such file or directory)"}), 101},
         {"/", "", Lines({"Cannot open \"/\" (21 - Is a directory)"}), 101},
         {"/dev/null", "", Lines({"Cannot open \"/dev/null\" (1000 - Not a regular file)"}), 101},
+        // A FIFO with no writer: refused at once, never waited on.
+        {"fifo", "", Lines({"Cannot open \"fifo\" (1000 - Not a regular file)"}), 101},
     };
+    ASSERT_EQ(std::system(("mkfifo " + ShellQuote(ScratchDir() + "/fifo")).c_str()), 0);
     for (const CommandLineCase& c : cases) {
         SCOPED_TRACE(c.arguments);
         RunResult r = RunSondrel(c.arguments);
