@@ -76,18 +76,4 @@ TEST(Faults, FailedWritesChangeNothing) {
     EXPECT_EQ(fake.Run(kName), 102u);
 }
 
-// A million empty unknown chunks: the walk holds nothing per chunk and
-// reads each header once.
-TEST(Faults, ManyChunksInConstantMemory) {
-    FakePlatform fake;
-    std::string chunks;
-    for (int i = 0; i < 1000000; ++i) chunks += Chunk("junk", "");
-    fake.files[kName] = Riff(Chunk("fmt ", Format16(1, 1, 8000, 8)) + Chunk("data", "12") + chunks);
-    auto quiet = [](OsHandle, const void*, uint32_t) { return true; };
-    g_platform.writeFile = quiet;
-    EXPECT_EQ(fake.Run(kName), 0u);
-    EXPECT_EQ(fake.bytesRead, 12u + 8 + 16 + 8 + 8ull * 1000000);
-    EXPECT_EQ(fake.liveBlocks, 0);
-}
-
 }  // namespace

@@ -21,7 +21,7 @@ struct LocalFile {
         if (size > contents.size()) out.seekp(static_cast<std::streamoff>(size - 1)).put('\0');
     }
     ~LocalFile() { std::remove(name.c_str()); }
-    OsHandle Open() const { return g_platform.openFile(ToU16(name).c_str()); }
+    OsHandle Open() const { return g_platform.openFile(std::u16string(name.begin(), name.end()).c_str()); }
     const std::string name = "platform_test_" + std::to_string(std::random_device{}()) + ".bin";
 };
 

@@ -165,16 +165,6 @@ TEST(ErrorText, PrefixTrimmingAndFallback) {
     }
 }
 
-TEST(ErrorText, TheSystemsOwnTexts) {
-    WChar buffer[256];
-    g_platform.setLastError(5);
-    uint32_t n = g_memoryHooks.errorText(buffer, 256, 2);
-    EXPECT_EQ(std::u16string(buffer, n), u"2 - No such file or directory");
-    EXPECT_EQ(g_platform.lastError(), 5u);
-    n = g_memoryHooks.errorText(buffer, 256, 4000);
-    EXPECT_EQ(std::u16string(buffer, n), u"4000 - *** no error description ***");
-}
-
 std::vector<std::string> g_writes;
 bool RecordWrite(OsHandle, const void* bytes, uint32_t count) {
     g_writes.emplace_back(static_cast<const char*>(bytes), count);

@@ -83,24 +83,6 @@ std::string ToUtf8(const std::u16string& text) {
     return out;
 }
 
-std::u16string ToU16(const std::string& utf8) {
-    std::u16string out;
-    for (size_t i = 0; i < utf8.size();) {
-        uint8_t b = uint8_t(utf8[i]);
-        uint32_t length = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
-        uint32_t cp = length == 1 ? b : b & (0x7F >> length);
-        for (uint32_t k = 1; k < length && i + k < utf8.size(); ++k) cp = cp << 6 | (uint8_t(utf8[i + k]) & 0x3F);
-        i += length;
-        if (cp >= 0x10000) {
-            out += char16_t(0xD800 + ((cp - 0x10000) >> 10));
-            out += char16_t(0xDC00 + ((cp - 0x10000) & 0x3FF));
-        } else {
-            out += char16_t(cp);
-        }
-    }
-    return out;
-}
-
 std::string Utf16LeToUtf8(const std::string& bytes) {
     std::u16string units;
     for (size_t i = 0; i + 1 < bytes.size(); i += 2) units += char16_t(uint8_t(bytes[i]) | uint8_t(bytes[i + 1]) << 8);

@@ -38,7 +38,6 @@ std::string SimpleWave(const std::string& descriptor, uint32_t dataSize = 8);
 std::string Lines(const std::vector<std::string>& lines);
 // UTF-16LE bytes to UTF-8; a stray odd byte shows as "<odd byte>".
 std::string Utf16LeToUtf8(const std::string& bytes);
-std::u16string ToU16(const std::string& utf8);
 std::string ToUtf8(const std::u16string& text);
 
 // --- Files and the built program -----------------------------------------------
