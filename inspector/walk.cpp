@@ -200,8 +200,8 @@ const WChar* LastErrorText(WChar (&buffer)[256]) {
 
 uint32_t ChunkIdText(const uint8_t id[4], WChar (&text)[9]) {
     // Each byte in 0x20..0x7F; & rather than && keeps it free of branches.
-    auto inRange = [](uint8_t b) { return static_cast<uint8_t>(b - 0x20) < 0x60; };
-    bool printable = inRange(id[0]) & inRange(id[1]) & inRange(id[2]) & inRange(id[3]);
+    auto inRange = [](uint8_t b) { return static_cast<unsigned>(static_cast<uint8_t>(b - 0x20) < 0x60); };
+    bool printable = (inRange(id[0]) & inRange(id[1]) & inRange(id[2]) & inRange(id[3])) != 0;
     char narrow[5] = {static_cast<char>(id[0]), static_cast<char>(id[1]), static_cast<char>(id[2]),
                       static_cast<char>(id[3]), 0};
     const WChar* format = printable ? u"%.4S" : u"%0x";
