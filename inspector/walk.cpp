@@ -48,22 +48,31 @@ struct WalkState {
     uint64_t dataOffset;
     uint32_t dataSize;
     void* descriptor;
-    bool havePeeked;  // the first byte of the next header was read already
-    uint8_t peeked;
+    bool padPossible;  // the chunk just walked had an odd size
 };
 
-// After the data of a chunk of odd size comes its pad byte, if the writer
-// wrote one. A zero byte there is the pad (no chunk identifier starts with a
-// zero byte); any other byte begins the next chunk header, as writers that
-// do not pad leave it.
-bool SkipPadByte(OsHandle file, uint32_t chunkSize, WalkState& walk) {
-    if ((chunkSize & 1) == 0 || walk.current >= walk.fileSize) return true;
-    if (!ReadBytes(file, &walk.peeked, 1, 0)) return false;
-    if (walk.peeked == 0) {
-        ++walk.current;
-    } else {
-        walk.havePeeked = true;
-    }
+// RIFF pads a chunk of odd size with one byte so the next header starts at
+// an even offset; conforming writers write it, others do not. A zero byte
+// there is the pad (no chunk identifier starts with a zero byte); any other
+// byte begins the next header. The header is read as usual and a leading
+// zero taken as the pad, so unpadded files cost no extra read. Returns false
+// after a failed read; walk.current tells whether a whole header followed.
+bool ReadChunkHeader(OsHandle file, WalkState& walk, uint8_t (&header)[8]) {
+    if (!ReadBytes(file, header, 8, 0)) return false;
+    if (!walk.padPossible || header[0] != 0) return true;
+    walk.padPossible = false;
+    ++walk.current;
+    if (walk.current + 8 > walk.fileSize) return true;
+    for (int i = 0; i < 7; ++i) header[i] = header[i + 1];
+    return ReadBytes(file, header, 8, 7);
+}
+
+// At the end of the walk, a pad byte may be all that follows the last chunk.
+bool SkipLastPadByte(OsHandle file, WalkState& walk) {
+    if (!walk.padPossible || walk.current >= walk.fileSize) return true;
+    uint8_t next;
+    if (!ReadBytes(file, &next, 1, 0)) return false;
+    if (next == 0) ++walk.current;
     return true;
 }
 
@@ -83,9 +92,11 @@ void PrintFoundChunk(const WChar* idText, uint64_t offset, uint32_t size) {
 // One pass of the chunk loop. Returns the outcome once it is decided.
 ExitCode WalkOneChunk(OsHandle file, RunOptions options, WalkState& walk) {
     uint8_t header[8];
-    if (walk.havePeeked) header[0] = walk.peeked;
-    if (!ReadBytes(file, header, 8, walk.havePeeked ? 1 : 0)) return ExitReadFailed;
-    walk.havePeeked = false;
+    uint64_t start = walk.current;
+    if (!ReadChunkHeader(file, walk, header)) return ExitReadFailed;
+    // A pad byte and then too few bytes for a header: the walk is over.
+    if (walk.current != start && walk.current + 8 > walk.fileSize) return ExitUndecided;
+    walk.padPossible = false;
     uint64_t offset = walk.current;
     walk.current = offset + 8;
     uint32_t size = ReadLe32(header + 4);
@@ -115,7 +126,8 @@ ExitCode WalkOneChunk(OsHandle file, RunOptions options, WalkState& walk) {
         // could only add a second error line.
         if (outcome != ExitUndecided) return outcome;
         walk.current += size;
-        return SkipPadByte(file, size, walk) ? ExitUndecided : ExitReadFailed;
+        walk.padPossible = (size & 1) != 0;
+        return ExitUndecided;
     }
     if (SameId(header, "data")) {
         walk.dataOffset = walk.current;
@@ -132,7 +144,8 @@ ExitCode WalkOneChunk(OsHandle file, RunOptions options, WalkState& walk) {
         return ExitReadFailed;
     }
     walk.current += size;
-    return SkipPadByte(file, size, walk) ? ExitUndecided : ExitReadFailed;
+    walk.padPossible = (size & 1) != 0;
+    return ExitUndecided;
 }
 
 ExitCode WalkFile(OsHandle file, const WChar* fileName, RunOptions options, WalkState& walk) {
@@ -184,6 +197,7 @@ ExitCode WalkFile(OsHandle file, const WChar* fileName, RunOptions options, Walk
         ReportError(u"No data chunk");
         return ExitNotUsableWave;
     }
+    if (!SkipLastPadByte(file, walk)) return ExitReadFailed;
     if (walk.current < fileSize) {
         uint32_t extra = static_cast<uint32_t>(fileSize - walk.current);
         PrintMessage(u"*** Extra data size in RIFF chunk: %u / %#x", extra, extra);

@@ -101,20 +101,20 @@ void WriteRepeated(Output& out, WChar c, uint32_t count) {
 uint32_t CopyPlainText(WChar* out, const WChar* text, uint32_t room) {
     // One comparison for most characters: only those up to '%' end the run.
     auto ends = [](WChar c) { return c <= u'%' && (c == u'%' || c == 0); };
-    uint32_t n = 0;
-    for (; n + 1 < room; n += 2) {
+    size_t n = 0;
+    for (size_t pairs = room / 2; pairs != 0; --pairs, n += 2) {
         WChar first = text[n];
-        if (ends(first)) return n;
+        if (ends(first)) return static_cast<uint32_t>(n);
         out[n] = first;
         WChar second = text[n + 1];
-        if (ends(second)) return n + 1;
+        if (ends(second)) return static_cast<uint32_t>(n + 1);
         out[n + 1] = second;
     }
     if (n < room && !ends(text[n])) {
         out[n] = text[n];
         ++n;
     }
-    return n;
+    return static_cast<uint32_t>(n);
 }
 
 // --- Argument slots ---------------------------------------------------------
