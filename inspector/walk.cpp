@@ -19,25 +19,36 @@ bool SameId(const uint8_t* bytes, const char* id) {
            bytes[2] == static_cast<uint8_t>(id[2]) && bytes[3] == static_cast<uint8_t>(id[3]);
 }
 
-// Reads until count bytes are in buffer, of which the first `have` already
-// were; the messages speak of the whole count.
-bool ReadBytes(OsHandle file, uint8_t* buffer, uint32_t count, uint32_t have) {
-    uint32_t total = have;
-    while (total < count) {
-        uint32_t got = 0;
-        if (!g_platform.readFile(file, buffer + total, count - total, &got)) {
-            WChar error[256];
-            ReportError(u"Cannot read %u bytes (%s)", count, LastErrorText(error));
-            return false;
-        }
-        if (got == 0) break;
-        total += got;
+// Goes on from a read that did not bring everything: reads until count bytes
+// are in buffer or the file ends, and reports why it could not. total bytes
+// are in already, counting the last read's got; the messages speak of the
+// whole count.
+bool FinishRead(OsHandle file, uint8_t* buffer, uint32_t count, uint32_t total, bool failed, uint32_t got) {
+    while (!failed && got != 0 && total < count) {
+        got = 0;
+        failed = !g_platform.readFile(file, buffer + total, count - total, &got);
+        if (!failed) total += got;
+    }
+    if (failed) {
+        WChar error[256];
+        ReportError(u"Cannot read %u bytes (%s)", count, LastErrorText(error));
+        return false;
     }
     if (total < count) {
         ReportError(u"Read only %u bytes of %u", total, count);
         return false;
     }
     return true;
+}
+
+// Reads count bytes into buffer, of which the first `have` are there
+// already. The usual case, one read that brings everything, stays clear of
+// the loop and the messages.
+inline bool ReadBytes(OsHandle file, uint8_t* buffer, uint32_t count, uint32_t have) {
+    uint32_t got = 0;
+    bool ok = g_platform.readFile(file, buffer + have, count - have, &got);
+    if (ok && got == count - have) return true;
+    return FinishRead(file, buffer, count, ok ? have + got : have, !ok, got);
 }
 
 struct WalkState {
@@ -216,14 +227,16 @@ uint32_t ChunkIdText(const uint8_t id[4], WChar (&text)[9]) {
     // Each byte in 0x20..0x7F; & rather than && keeps it free of branches.
     auto inRange = [](uint8_t b) { return static_cast<unsigned>(static_cast<uint8_t>(b - 0x20) < 0x60); };
     bool printable = (inRange(id[0]) & inRange(id[1]) & inRange(id[2]) & inRange(id[3])) != 0;
-    char narrow[5] = {static_cast<char>(id[0]), static_cast<char>(id[1]), static_cast<char>(id[2]),
-                      static_cast<char>(id[3]), 0};
     const WChar* format = printable ? u"%.4S" : u"%0x";
     if (g_platform.systemFormat != nullptr) {
+        // The system's formatter may look for the terminator: give it one.
+        char narrow[5] = {static_cast<char>(id[0]), static_cast<char>(id[1]), static_cast<char>(id[2]),
+                          static_cast<char>(id[3]), 0};
         if (printable) return static_cast<uint32_t>(g_platform.systemFormat(text, format, narrow));
         return static_cast<uint32_t>(g_platform.systemFormat(text, format, ReadLe32(id)));
     }
-    if (printable) return FormatText(text, 9, format, narrow);
+    // The precision bounds the program's own formatter to the four bytes.
+    if (printable) return FormatText(text, 9, format, reinterpret_cast<const char*>(id));
     return FormatText(text, 9, format, ReadLe32(id));
 }
 

@@ -301,10 +301,15 @@ uint32_t NarrowLength(const char* text) {
 
 uint32_t HexDigitCount(uint32_t value) { return (32 - static_cast<uint32_t>(__builtin_clz(value | 1)) + 3) / 4; }
 
+// The number of decimal digits from the bit length (1233 / 4096 is just
+// above log10(2)) and one comparison. value | 1 has as many digits as value
+// and keeps 0 at one digit.
 uint32_t DecimalDigitCount(uint32_t value) {
-    uint32_t count = 1;
-    for (uint32_t limit = 10; value >= limit && count < 10; limit *= 10) ++count;
-    return count;
+    static constexpr uint32_t kPowersOfTen[10] = {1,      10,      100,      1000,      10000,
+                                                  100000, 1000000, 10000000, 100000000, 1000000000};
+    uint32_t w = value | 1;
+    uint32_t t = ((32 - static_cast<uint32_t>(__builtin_clz(w))) * 1233) >> 12;
+    return t + 1 - (w < kPowersOfTen[t] ? 1 : 0);
 }
 
 // The conversions of nearly every report line ("%u", "%d", "%x", "%#x",

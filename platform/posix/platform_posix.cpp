@@ -257,19 +257,8 @@ bool ReadFully(int fd, uint8_t* out, size_t count, size_t* got) {
     return true;
 }
 
-bool PosixReadFile(OsHandle handle, void* buffer, uint32_t count, uint32_t* got) {
-    PosixFile* file = FileOf(handle);
-    uint8_t* out = static_cast<uint8_t*>(buffer);
-    if (count <= 16 && count <= file->end - file->start) {
-        // A chunk header from the read-ahead buffer: the walk's usual read.
-        const uint8_t* from = file->buffer + file->start;
-        uint32_t i = 0;
-        for (; i + 4 <= count; i += 4) memcpy(out + i, from + i, 4);  // one 32-bit move each
-        for (; i < count; ++i) out[i] = from[i];
-        file->start += count;
-        *got = count;
-        return true;
-    }
+// Everything but a small read from the buffer: refills, large reads, the end.
+__attribute__((noinline)) bool ReadThroughBuffer(PosixFile* file, uint8_t* out, uint32_t count, uint32_t* got) {
     uint32_t done = 0;
     while (done < count) {
         if (file->start == file->end) {
@@ -306,6 +295,21 @@ bool PosixReadFile(OsHandle handle, void* buffer, uint32_t count, uint32_t* got)
         done += take;
     }
     *got = done;
+    return true;
+}
+
+bool PosixReadFile(OsHandle handle, void* buffer, uint32_t count, uint32_t* got) {
+    PosixFile* file = FileOf(handle);
+    uint8_t* out = static_cast<uint8_t*>(buffer);
+    if (count > 16 || count > file->end - file->start) return ReadThroughBuffer(file, out, count, got);
+    // A chunk header from the read-ahead buffer, the walk's usual read: kept
+    // free of the slow path's cost.
+    const uint8_t* from = file->buffer + file->start;
+    uint32_t i = 0;
+    for (; i + 4 <= count; i += 4) memcpy(out + i, from + i, 4);  // one 32-bit move each
+    for (; i < count; ++i) out[i] = from[i];
+    file->start += count;
+    *got = count;
     return true;
 }
 
