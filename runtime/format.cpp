@@ -2,8 +2,9 @@
 // the caller's buffer and cut while it is written.
 //
 // Sections: the conversion table; writing bounded pieces; argument slots;
-// one conversion (flags, width, precision, size, content, layout); the main
-// loop; digits; bounded copies and lengths.
+// one conversion (flags, width, precision, size, content, layout), with a
+// direct road for the few conversions of nearly every line; the main loop;
+// digits; bounded copies and lengths.
 #include "runtime/format.h"
 
 namespace {
@@ -216,13 +217,6 @@ WChar* DigitsBefore(WChar* end, T value, uint32_t base) {
     return end;
 }
 
-// The copy and length routines are never called with a null pointer or a
-// zero size; if one is, stop at once rather than guess.
-bool ArgumentsMissing(const void* pointer, uint32_t size) {
-    if (pointer != nullptr && size != 0) return false;
-    g_platform.debugBreak();
-    return true;
-}
 
 // The common bases get their own instances, where division by a constant is
 // cheap. The scratch holds 64 digits, enough for 64 bits in base 2.
@@ -523,6 +517,18 @@ uint32_t IntToDigits64(WChar* buffer, uint32_t capacity, uint64_t value, uint32_
 }
 
 // --- Bounded copies and lengths -------------------------------------------------
+
+namespace {
+
+// The copy and length routines are never called with a null pointer or a
+// zero size; if one is, stop at once rather than guess.
+bool ArgumentsMissing(const void* pointer, uint32_t size) {
+    if (pointer != nullptr && size != 0) return false;
+    g_platform.debugBreak();
+    return true;
+}
+
+}  // namespace
 
 uint32_t CopyNarrowToWide(WChar* buffer, uint32_t capacity, const char* source, uint32_t sourceLimit) {
     if (ArgumentsMissing(buffer, capacity) || ArgumentsMissing(source, 1)) return 0;
