@@ -152,14 +152,14 @@ struct FieldSpec {
     uint8_t sizeClass;
 };
 
-void ParseFlags(const WChar*& f, FieldSpec& spec) {
+void ParseFlags(const WChar*& f, FieldSpec& field) {
     for (;; ++f) {
         switch (*f) {
-            case u' ': spec.pad = u' '; break;
-            case u'0': spec.pad = u'0'; break;
-            case u'#': spec.prefixFlag = true; break;
-            case u'+': spec.signFlag = true; break;
-            case u'-': spec.leftJustify = true; break;
+            case u' ': field.pad = u' '; break;
+            case u'0': field.pad = u'0'; break;
+            case u'#': field.prefixFlag = true; break;
+            case u'+': field.signFlag = true; break;
+            case u'-': field.leftJustify = true; break;
             default: return;
         }
     }
@@ -231,10 +231,10 @@ WChar* DigitsAnyBase(WChar (&scratch)[64], T value, uint32_t base) {
 
 // The digits of an integer conversion, most significant first, already cut
 // to the precision. Sets the sign flag for a negative signed value.
-uint32_t IntegerDigits(const ConversionInfo& info, FieldSpec& spec, uint64_t slot, WChar (&digits)[64],
+uint32_t IntegerDigits(const ConversionInfo& info, FieldSpec& field, uint64_t slot, WChar (&digits)[64],
                        const WChar** start, WChar* signChar) {
     uint64_t value = slot;
-    switch (spec.sizeClass) {
+    switch (field.sizeClass) {
         case 0: value = info.isSigned ? static_cast<uint64_t>(static_cast<int16_t>(slot)) : static_cast<uint16_t>(slot); break;
         case 1:
         case 2: value = static_cast<uint64_t>(static_cast<int64_t>(static_cast<int32_t>(slot))); break;
@@ -242,11 +242,11 @@ uint32_t IntegerDigits(const ConversionInfo& info, FieldSpec& spec, uint64_t slo
     }
     *signChar = u'+';
     if (info.isSigned && static_cast<int64_t>(value) < 0) {
-        spec.signFlag = true;
+        field.signFlag = true;
         *signChar = u'-';
         value = 0 - value;
     }
-    WChar* first = kClassArgumentSize[spec.sizeClass] <= 4
+    WChar* first = kClassArgumentSize[field.sizeClass] <= 4
                        ? DigitsAnyBase(digits, static_cast<uint32_t>(value), info.base)
                        : DigitsAnyBase(digits, value, info.base);
     uint32_t count = static_cast<uint32_t>(digits + 64 - first);
@@ -256,9 +256,9 @@ uint32_t IntegerDigits(const ConversionInfo& info, FieldSpec& spec, uint64_t slo
         }
     }
     // A precision keeps the trailing digits.
-    if (spec.precision != 0 && count > spec.precision) {
-        first += count - spec.precision;
-        count = spec.precision;
+    if (field.precision != 0 && count > field.precision) {
+        first += count - field.precision;
+        count = field.precision;
     }
     *start = first;
     return count;
@@ -266,19 +266,19 @@ uint32_t IntegerDigits(const ConversionInfo& info, FieldSpec& spec, uint64_t slo
 
 // Writes sign and prefix, padding, content and right padding, in the order
 // that puts the sign before the padding when a pad character was chosen.
-void LayOutField(Output& out, const FieldSpec& spec, const WChar* sign, uint32_t signLength, const WChar* wide,
+void LayOutField(Output& out, const FieldSpec& field, const WChar* sign, uint32_t signLength, const WChar* wide,
                  const char* narrow, uint32_t contentLength) {
     if (contentLength == 0) return;
     uint32_t total = signLength + contentLength;
-    if (signLength != 0 && spec.pad != 0) WriteWide(out, sign, signLength);
-    if (spec.width > total && !spec.leftJustify) WriteRepeated(out, spec.pad != 0 ? spec.pad : u' ', spec.width - total);
-    if (signLength != 0 && spec.pad == 0) WriteWide(out, sign, signLength);
+    if (signLength != 0 && field.pad != 0) WriteWide(out, sign, signLength);
+    if (field.width > total && !field.leftJustify) WriteRepeated(out, field.pad != 0 ? field.pad : u' ', field.width - total);
+    if (signLength != 0 && field.pad == 0) WriteWide(out, sign, signLength);
     if (narrow != nullptr) {
         WriteNarrow(out, narrow, contentLength);
     } else {
         WriteWide(out, wide, contentLength);
     }
-    if (spec.leftJustify && spec.width > total) WriteRepeated(out, u' ', spec.width - total);
+    if (field.leftJustify && field.width > total) WriteRepeated(out, u' ', field.width - total);
 }
 
 uint32_t WideLength(const WChar* text) {
@@ -366,27 +366,27 @@ bool WriteCommonConversion(Output& out, const WChar*& cursor, FormatArgs& args) 
 bool FormatConversion(WChar** position, uint32_t* remaining, const WChar** cursor, FormatArgs* args) {
     const WChar* f = *cursor;
     FormatArgs a = *args;
-    FieldSpec spec{0, false, false, false, 0, 0, 1};
+    FieldSpec field{0, false, false, false, 0, 0, 1};
 
-    ParseFlags(f, spec);
+    ParseFlags(f, field);
     if (*f == u'*') {
         ++f;
-        spec.width = static_cast<uint32_t>(TakeSlot(a));
+        field.width = static_cast<uint32_t>(TakeSlot(a));
     } else {
-        spec.width = ParseNumber(f);
+        field.width = ParseNumber(f);
     }
     if (*f == u'.') {
         ++f;
         if (*f == u'*') {
             ++f;
-            spec.precision = static_cast<uint32_t>(TakeSlot(a));
+            field.precision = static_cast<uint32_t>(TakeSlot(a));
         } else if (IsDigit(*f)) {
-            spec.precision = ParseNumber(f);
+            field.precision = ParseNumber(f);
         } else {
             return false;
         }
     }
-    spec.sizeClass = ParseSizeClass(f);
+    field.sizeClass = ParseSizeClass(f);
     const ConversionInfo* info = FindConversion(*f);
     if (info == nullptr || *f == 0) return false;
     ++f;
@@ -399,14 +399,14 @@ bool FormatConversion(WChar** position, uint32_t* remaining, const WChar** curso
     WChar signChar = u'+';
     switch (info->kind) {
         case KindPointer:
-            spec.sizeClass = kClassPointer;
-            if (spec.signFlag && spec.width > 1 && spec.precision == 0) {
-                spec.precision = spec.width - 1;
-                if (spec.pad == 0) spec.pad = u'0';
+            field.sizeClass = kClassPointer;
+            if (field.signFlag && field.width > 1 && field.precision == 0) {
+                field.precision = field.width - 1;
+                if (field.pad == 0) field.pad = u'0';
             }
             [[fallthrough]];
         case KindInteger:
-            length = IntegerDigits(*info, spec, TakeSlot(a), digits, &wide, &signChar);
+            length = IntegerDigits(*info, field, TakeSlot(a), digits, &wide, &signChar);
             break;
         case KindChar:
             character = static_cast<WChar>(TakeSlot(a) & 0xFFFF);
@@ -419,24 +419,24 @@ bool FormatConversion(WChar** position, uint32_t* remaining, const WChar** curso
         case KindText:
             wide = reinterpret_cast<const WChar*>(static_cast<uintptr_t>(TakeSlot(a)));
             if (wide == nullptr) wide = kNullWide;
-            length = spec.precision != 0 ? WideLengthBounded(wide, spec.precision) : WideLength(wide);
+            length = field.precision != 0 ? WideLengthBounded(wide, field.precision) : WideLength(wide);
             break;
         case KindNarrowText:
             narrow = reinterpret_cast<const char*>(static_cast<uintptr_t>(TakeSlot(a)));
             if (narrow == nullptr) narrow = kNullNarrow;
-            length = spec.precision != 0 ? NarrowLengthBounded(narrow, spec.precision) : NarrowLength(narrow);
+            length = field.precision != 0 ? NarrowLengthBounded(narrow, field.precision) : NarrowLength(narrow);
             break;
     }
 
     WChar sign[8];
     uint32_t signLength = 0;
-    if (spec.signFlag) sign[signLength++] = signChar;
-    if (spec.prefixFlag && info->prefix != nullptr) {
+    if (field.signFlag) sign[signLength++] = signChar;
+    if (field.prefixFlag && info->prefix != nullptr) {
         for (const WChar* p = info->prefix; *p != 0; ++p) sign[signLength++] = *p;
     }
 
     Output out{*position, *remaining};
-    LayOutField(out, spec, sign, signLength, wide, narrow, length);
+    LayOutField(out, field, sign, signLength, wide, narrow, length);
 
     if (f <= *cursor || a.taken <= args->taken) CheckFailed();
     *position = out.position;
