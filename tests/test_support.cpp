@@ -133,8 +133,7 @@ RunResult RunSondrel(const std::string& shellArguments) {
                           " >run.out 2>run.err " + shellArguments + "; echo $? >run.code";
     std::system(command.c_str());
     RunResult result;
-    result.rawOut = ReadWhole(dir + "/run.out");
-    result.out = Utf16LeToUtf8(result.rawOut);
+    result.out = Utf16LeToUtf8(ReadWhole(dir + "/run.out"));
     result.err = Utf16LeToUtf8(ReadWhole(dir + "/run.err"));
     result.code = std::atoi(ReadWhole(dir + "/run.code").c_str());
     return result;

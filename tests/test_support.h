@@ -58,10 +58,11 @@ private:
 std::string ScratchDir();
 
 struct RunResult {
-    std::string out;  // standard output, UTF-16LE decoded to UTF-8
-    std::string err;  // standard error, likewise
+    // Standard output and standard error, UTF-16LE decoded to UTF-8: a
+    // byte-order mark or an odd byte would show in the text.
+    std::string out;
+    std::string err;
     int code;
-    std::string rawOut;  // the bytes as written
 };
 
 // Runs the built program with a shell-quoted argument text, both streams

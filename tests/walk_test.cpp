@@ -148,12 +148,4 @@ TEST(Walk, FilesNearAndBeyondFourGigabytes) {
     }
 }
 
-TEST(Walk, RedirectedOutputIsUtf16LeWithoutByteOrderMark) {
-    ScopedFile file("w.wav", SimpleWave(kFmt));
-    RunResult r = RunSondrel("w.wav");
-    ASSERT_GE(r.rawOut.size(), 4u);
-    EXPECT_EQ(r.rawOut.substr(0, 4), std::string("F\0o\0", 4));
-    EXPECT_EQ(r.rawOut.substr(r.rawOut.size() - 4), std::string("\r\0\n\0", 4));
-}
-
 }  // namespace
