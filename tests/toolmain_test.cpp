@@ -66,6 +66,10 @@ TEST(CommandLine, RepeatedOptionsAndNamesThatLookLikeOptions) {
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out.substr(0, 14), "File: a.wav\r\nF");
+    // A program name that holds blanks and a double quote still leaves the
+    // arguments whole.
+    std::string odd = "exec -a '/my \"odd\" dir/sondrel' " + ShellQuote(SONDREL_BINARY) + " a.wav >/dev/null";
+    EXPECT_EQ(std::system(("cd " + ShellQuote(ScratchDir()) + " && bash -c " + ShellQuote(odd)).c_str()), 0);
     // A name in quotes that begins with a hyphen is a name (the shell's
     // quotes are gone by then, so the program quotes it again).
     RunResult quoted = RunSondrel("' -v.wav'");

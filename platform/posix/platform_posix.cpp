@@ -55,10 +55,9 @@ uint32_t DecodeUtf8(const uint8_t* s, size_t n, uint32_t* codePoint) {
     return length;
 }
 
-// Appends the UTF-16 form of bytes to out (at most capacity units). Returns
-// the number of units written, or capacity + 1 when they did not fit.
-size_t Utf8ToWide(const uint8_t* bytes, size_t n, WChar* out, size_t capacity) {
-    size_t w = 0;
+// Hands each UTF-16 unit of the bytes to emit, in order.
+template <typename Emit>
+void ForEachUnit(const uint8_t* bytes, size_t n, Emit emit) {
     for (size_t i = 0; i < n;) {
         uint32_t cp;
         uint32_t length = DecodeUtf8(bytes + i, n - i, &cp);
@@ -68,15 +67,23 @@ size_t Utf8ToWide(const uint8_t* bytes, size_t n, WChar* out, size_t capacity) {
         }
         i += length;
         if (cp >= 0x10000) {
-            if (w + 2 > capacity) return capacity + 1;
-            out[w++] = static_cast<WChar>(0xD800 + ((cp - 0x10000) >> 10));
-            out[w++] = static_cast<WChar>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+            emit(static_cast<WChar>(0xD800 + ((cp - 0x10000) >> 10)));
+            emit(static_cast<WChar>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
         } else {
-            if (w + 1 > capacity) return capacity + 1;
-            out[w++] = static_cast<WChar>(cp);
+            emit(static_cast<WChar>(cp));
         }
     }
-    return w;
+}
+
+// Appends the UTF-16 form of bytes to out (at most capacity units). Returns
+// the number of units written, or capacity + 1 when they did not fit.
+size_t Utf8ToWide(const uint8_t* bytes, size_t n, WChar* out, size_t capacity) {
+    size_t w = 0;
+    ForEachUnit(bytes, n, [&](WChar c) {
+        if (w < capacity) out[w] = c;
+        ++w;
+    });
+    return w <= capacity ? w : capacity + 1;
 }
 
 // Writes the UTF-8 form of count units to out (3 bytes per unit is always
@@ -133,20 +140,24 @@ bool NeedsQuotes(const char* arg) {
 // plain when that is unambiguous, else in double quotes with every backslash
 // and double quote escaped by a backslash. False when it does not fit.
 bool AppendArgument(size_t& length, const char* arg, bool escape) {
-    WChar converted[kCommandLineRoom];
-    size_t n = Utf8ToWide(reinterpret_cast<const uint8_t*>(arg), strlen(arg), converted, kCommandLineRoom);
-    if (n > kCommandLineRoom) return false;
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(arg);
+    size_t n = strlen(arg);
+    // First the room it needs, then the text.
+    size_t units = 0;
+    size_t escapes = 0;
+    ForEachUnit(bytes, n, [&](WChar c) {
+        ++units;
+        escapes += c == u'"' || c == u'\\';
+    });
     bool quote = escape ? NeedsQuotes(arg) : strchr(arg, ' ') != nullptr;
-    size_t extra = quote ? 2 : 0;
-    if (quote && escape) {
-        for (size_t i = 0; i < n; ++i) extra += converted[i] == u'"' || converted[i] == u'\\';
-    }
-    if (length + n + extra > kCommandLineRoom) return false;
+    size_t needed = units + (quote ? 2 : 0) + (quote && escape ? escapes : 0);
+    if (length + needed > kCommandLineRoom) return false;
     if (quote) g_commandLine[length++] = u'"';
-    for (size_t i = 0; i < n; ++i) {
-        if (quote && escape && (converted[i] == u'"' || converted[i] == u'\\')) g_commandLine[length++] = u'\\';
-        g_commandLine[length++] = converted[i];
-    }
+    ForEachUnit(bytes, n, [&](WChar c) {
+        if (c == u'"' && !escape) return;  // a program name cannot hold one and is never read back
+        if (quote && escape && (c == u'"' || c == u'\\')) g_commandLine[length++] = u'\\';
+        g_commandLine[length++] = c;
+    });
     if (quote) g_commandLine[length++] = u'"';
     return true;
 }
