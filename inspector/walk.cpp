@@ -14,6 +14,12 @@
 
 namespace {
 
+// The text of the system's last error, as the error-text hook gives it.
+const WChar* LastErrorText(WChar (&buffer)[256]) {
+    g_memoryHooks.errorText(buffer, 256, g_platform.lastError());
+    return buffer;
+}
+
 bool SameId(const uint8_t* bytes, const char* id) {
     return bytes[0] == static_cast<uint8_t>(id[0]) && bytes[1] == static_cast<uint8_t>(id[1]) &&
            bytes[2] == static_cast<uint8_t>(id[2]) && bytes[3] == static_cast<uint8_t>(id[3]);
@@ -217,11 +223,6 @@ ExitCode WalkFile(OsHandle file, const WChar* fileName, RunOptions options, Walk
 }
 
 }  // namespace
-
-const WChar* LastErrorText(WChar (&buffer)[256]) {
-    g_memoryHooks.errorText(buffer, 256, g_platform.lastError());
-    return buffer;
-}
 
 uint32_t ChunkIdText(const uint8_t id[4], WChar (&text)[9]) {
     // Each byte in 0x20..0x7F; & rather than && keeps it free of branches.

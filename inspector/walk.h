@@ -18,7 +18,4 @@ uint32_t ChunkIdText(const uint8_t id[4], WChar (&text)[9]);
 // Reads exactly count bytes; otherwise reports why and returns false.
 bool ReadExact(OsHandle file, void* buffer, uint32_t count);
 
-// The text of the system's last error, as the error-text hook gives it.
-const WChar* LastErrorText(WChar (&buffer)[256]);
-
 #endif

@@ -255,12 +255,20 @@ bool PosixFileSize(OsHandle handle, uint32_t* size) {
     return true;
 }
 
-// read() that survives interruption and stops only at the end or an error.
+// read(), again when a signal interrupted it.
+ssize_t ReadOnce(int fd, void* out, size_t count) {
+    ssize_t n;
+    do {
+        n = read(fd, out, count);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+// Reads until count bytes have arrived, the end, or an error.
 bool ReadFully(int fd, uint8_t* out, size_t count, size_t* got) {
     *got = 0;
     while (*got < count) {
-        ssize_t n = read(fd, out + *got, count - *got);
-        if (n < 0 && errno == EINTR) continue;
+        ssize_t n = ReadOnce(fd, out + *got, count - *got);
         if (n < 0) return false;
         if (n == 0) break;
         *got += static_cast<size_t>(n);
@@ -274,24 +282,15 @@ __attribute__((noinline)) bool ReadThroughBuffer(PosixFile* file, uint8_t* out, 
     while (done < count) {
         if (file->start == file->end) {
             uint32_t wanted = count - done;
-            size_t n = 0;
-            bool ok;
             if (wanted >= sizeof file->buffer) {
                 // Large reads go straight to the caller.
-                ok = ReadFully(file->fd, out + done, wanted, &n);
-                done += static_cast<uint32_t>(n);
-                if (!ok || n < wanted) {
-                    *got = done;
-                    return ok;
-                }
-                continue;
+                size_t n = 0;
+                bool ok = ReadFully(file->fd, out + done, wanted, &n);
+                *got = done + static_cast<uint32_t>(n);
+                return ok;
             }
-            do {
-                ssize_t r = read(file->fd, file->buffer, sizeof file->buffer);
-                ok = r >= 0;
-                n = ok ? static_cast<size_t>(r) : 0;
-            } while (!ok && errno == EINTR);
-            if (!ok) {
+            ssize_t n = ReadOnce(file->fd, file->buffer, sizeof file->buffer);
+            if (n < 0) {
                 *got = done;
                 return false;
             }
@@ -455,7 +454,7 @@ bool PosixReadSystemValue(const WChar* name, void* data, uint32_t size) {
     if (fd < 0) return false;
     // The file is a few hundred bytes: one read holds it.
     char text[4096];
-    ssize_t n = read(fd, text, sizeof text - 1);
+    ssize_t n = ReadOnce(fd, text, sizeof text - 1);
     close(fd);
     if (n < 0) return false;
     text[n] = 0;
