@@ -94,12 +94,10 @@ TEST(Report, Descriptors) {
     for (const ReportCase& c : cases) {
         SCOPED_TRACE(c.name);
         ScopedFile file("r.wav", Riff(Chunk("fmt ", c.descriptor) + Chunk("data", "1234")));
-        RunResult r = RunSondrel(std::string(c.options) + " r.wav");
         std::string expected = Lines({SizeLine(c.descriptor.size())}) + c.report;
         if (c.code == 0) expected += Lines({"Wave data size: 4 / 0x4"});
-        EXPECT_EQ(r.out, expected);
-        EXPECT_EQ(r.err, c.code == 0 ? "" : Lines({"Invalid fmt chunk size"}));
-        EXPECT_EQ(r.code, c.code);
+        EXPECT_EQ(RunSondrel(std::string(c.options) + " r.wav"),
+                  (RunResult{expected, c.code == 0 ? "" : Lines({"Invalid fmt chunk size"}), c.code}));
     }
 }
 

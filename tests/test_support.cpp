@@ -139,6 +139,10 @@ RunResult RunSondrel(const std::string& shellArguments) {
     return result;
 }
 
+void PrintTo(const RunResult& run, std::ostream* os) {
+    *os << "{out \"" << run.out << "\", err \"" << run.err << "\", code " << run.code << "}";
+}
+
 // --- Fake platform ---------------------------------------------------------------
 
 namespace {

@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,13 @@ struct RunResult {
     std::string err;
     int code;
 };
+
+// A run is compared whole: both streams and the exit code.
+inline bool operator==(const RunResult& a, const RunResult& b) {
+    return a.out == b.out && a.err == b.err && a.code == b.code;
+}
+// How a failed comparison shows a run.
+void PrintTo(const RunResult& run, std::ostream* os);
 
 // Runs the built program with a shell-quoted argument text, both streams
 // redirected to files, in the scratch folder. Redirections in the argument

@@ -23,10 +23,7 @@ void RunCases(const WalkCase* cases, size_t count) {
         const WalkCase& c = cases[i];
         SCOPED_TRACE(c.name);
         ScopedFile file("w.wav", c.file);
-        RunResult r = RunSondrel(std::string(c.options) + " w.wav");
-        EXPECT_EQ(r.out, c.out);
-        EXPECT_EQ(r.err, c.err);
-        EXPECT_EQ(r.code, c.code);
+        EXPECT_EQ(RunSondrel(std::string(c.options) + " w.wav"), (RunResult{c.out, c.err, c.code}));
     }
 }
 
@@ -141,10 +138,7 @@ TEST(Walk, FilesNearAndBeyondFourGigabytes) {
         ScopedFile file("big.wav", head);
         std::string truncate = "truncate -s " + std::to_string(c.size) + " " + ShellQuote(file.path());
         ASSERT_EQ(std::system(truncate.c_str()), 0);
-        RunResult r = RunSondrel("big.wav");
-        EXPECT_EQ(r.out, c.out);
-        EXPECT_EQ(r.err, c.err);
-        EXPECT_EQ(r.code, c.code);
+        EXPECT_EQ(RunSondrel("big.wav"), (RunResult{c.out, c.err, c.code}));
     }
 }
 
