@@ -128,6 +128,12 @@ size_t WideToUtf8(const WChar* text, size_t count, uint8_t* out) {
 WChar g_commandLine[32768];
 constexpr size_t kCommandLineRoom = sizeof g_commandLine / sizeof g_commandLine[0] - 1;
 
+// The program name is only ever skipped, never read back, and the parser
+// looks for its end among its first 1024 characters only: a path may be 4095
+// characters long, so a fixed short name stands in for argv[0].
+const WChar kProgramName[] = u"sondrel";
+constexpr size_t kProgramNameLength = sizeof kProgramName / sizeof kProgramName[0] - 1;
+
 bool NeedsQuotes(const char* arg) {
     if (*arg == 0) return true;
     for (const char* p = arg; *p != 0; ++p) {
@@ -136,10 +142,11 @@ bool NeedsQuotes(const char* arg) {
     return false;
 }
 
-// Appends one argument in the quoting that the command-line parser undoes:
-// plain when that is unambiguous, else in double quotes with every backslash
-// and double quote escaped by a backslash. False when it does not fit.
-bool AppendArgument(size_t& length, const char* arg, bool escape) {
+// Appends a blank and one argument in the quoting that the command-line
+// parser undoes: plain when that is unambiguous, else in double quotes with
+// every backslash and double quote escaped by a backslash. False, with
+// nothing written, when it does not fit.
+bool AppendArgument(size_t& length, const char* arg) {
     const uint8_t* bytes = reinterpret_cast<const uint8_t*>(arg);
     size_t n = strlen(arg);
     // First the room it needs, then the text.
@@ -149,37 +156,30 @@ bool AppendArgument(size_t& length, const char* arg, bool escape) {
         ++units;
         escapes += c == u'"' || c == u'\\';
     });
-    bool quote = escape ? NeedsQuotes(arg) : strchr(arg, ' ') != nullptr;
-    size_t needed = units + (quote ? 2 : 0) + (quote && escape ? escapes : 0);
-    if (length + needed > kCommandLineRoom) return false;
+    bool quote = NeedsQuotes(arg);
+    size_t needed = 1 + units + (quote ? 2 + escapes : 0);
+    if (needed > kCommandLineRoom - length) return false;
+    g_commandLine[length++] = u' ';
     if (quote) g_commandLine[length++] = u'"';
     ForEachUnit(bytes, n, [&](WChar c) {
-        if (c == u'"' && !escape) return;  // a program name cannot hold one and is never read back
-        if (quote && escape && (c == u'"' || c == u'\\')) g_commandLine[length++] = u'\\';
+        if (quote && (c == u'"' || c == u'\\')) g_commandLine[length++] = u'\\';
         g_commandLine[length++] = c;
     });
     if (quote) g_commandLine[length++] = u'"';
     return true;
 }
 
+// Arguments that do not all fit are refused as a whole: dropping or cutting
+// one could leave a valid command line that names another file. A lone "-"
+// in their place makes the command line invalid (exit code 2).
 const WChar* PosixCommandLine(int argc, char** argv) {
-    size_t length = 0;
-    AppendArgument(length, argc > 0 && argv[0] != nullptr ? argv[0] : "sondrel", false);
+    size_t length = kProgramNameLength;
+    for (size_t i = 0; i < length; ++i) g_commandLine[i] = kProgramName[i];
     for (int i = 1; i < argc; ++i) {
-        size_t before = length;
-        if (length + 1 > kCommandLineRoom) break;
-        g_commandLine[length++] = u' ';
-        if (!AppendArgument(length, argv[i], true)) {
-            // Arguments beyond the room are not dropped silently: a lone "-"
-            // in their place makes the command line invalid (exit code 2).
-            length = before;
-            if (length + 2 <= kCommandLineRoom) {
-                g_commandLine[length++] = u' ';
-                g_commandLine[length++] = u'-';
-            } else {
-                g_commandLine[length - 1] = u'-';
-                g_commandLine[length - 2] = u' ';
-            }
+        if (!AppendArgument(length, argv[i])) {
+            length = kProgramNameLength;
+            g_commandLine[length++] = u' ';
+            g_commandLine[length++] = u'-';
             break;
         }
     }
