@@ -352,16 +352,21 @@ int FdOf(OsHandle handle) { return static_cast<int>(handle) - 1; }
 // so the input file can never land on it and be written to or closed as if
 // it were a stream; the program sees no handle there and its lines are lost.
 bool PosixGetStdHandles(OsHandle* input, OsHandle* output, OsHandle* error) {
-    // Output errors never change the outcome, so a reader that goes away
-    // must not kill the process.
+    // Output errors never change the outcome, so a reader that goes away or
+    // a file that reaches its size limit (ulimit -f) must not kill the
+    // process: the write fails instead.
     signal(SIGPIPE, SIG_IGN);
-    // One poll() tells which of the three are closed (POLLNVAL).
+    signal(SIGXFSZ, SIG_IGN);
+    // One poll() tells which of the three are closed (POLLNVAL). It fails
+    // when the process may have fewer than three descriptors
+    // (RLIMIT_NOFILE); then each is asked on its own.
     struct pollfd probe[3] = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}};
-    poll(probe, 3, 0);
+    bool polled = poll(probe, 3, 0) >= 0;
     OsHandle handles[3];
     for (int fd = 0; fd < 3; ++fd) {
         handles[fd] = fd + 1;
-        if ((probe[fd].revents & POLLNVAL) != 0) {
+        bool closed = polled ? (probe[fd].revents & POLLNVAL) != 0 : fcntl(fd, F_GETFD) < 0 && errno == EBADF;
+        if (closed) {
             int filled = open("/dev/null", O_RDWR);
             if (filled >= 0 && filled != fd) close(filled);
             handles[fd] = kNoHandle;
@@ -373,18 +378,49 @@ bool PosixGetStdHandles(OsHandle* input, OsHandle* output, OsHandle* error) {
     return true;
 }
 
-bool PosixIsConsole(OsHandle handle) { return handle != kNoHandle && isatty(FdOf(handle)) == 1; }
+// Whether each standard descriptor is a terminal, asked once: that cannot
+// change during a run, and asking is a system call.
+int8_t g_isTerminal[3] = {-1, -1, -1};
+
+bool PosixIsConsole(OsHandle handle) {
+    if (handle == kNoHandle) return false;
+    int fd = FdOf(handle);
+    if (fd > 2) return isatty(fd) == 1;
+    if (g_isTerminal[fd] < 0) g_isTerminal[fd] = isatty(fd) == 1;
+    return g_isTerminal[fd] == 1;
+}
+
+// Writes all count bytes, as WriteFile does. A descriptor may be handed down
+// in non-blocking mode: while its reader is slow it takes part of a line or
+// none, and the rest waits until there is room. A signal may interrupt the
+// call. One write() when nothing goes wrong.
+bool WriteAll(int fd, const uint8_t* bytes, size_t count) {
+    for (;;) {
+        ssize_t n = write(fd, bytes, count);
+        if (n > 0 && static_cast<size_t>(n) < count) {
+            bytes += n;
+            count -= static_cast<size_t>(n);
+        } else if (n >= 0) {
+            return static_cast<size_t>(n) == count;
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            struct pollfd room = {fd, POLLOUT, 0};
+            if (poll(&room, 1, -1) < 0 && errno != EINTR) return false;
+        } else if (errno != EINTR) {
+            return false;
+        }
+    }
+}
 
 bool PosixWriteConsole(OsHandle handle, const WChar* text, uint32_t count) {
     uint8_t bytes[1024 * 3];
     if (count > 1024) count = 1024;
     size_t n = WideToUtf8(text, count, bytes);
-    return write(FdOf(handle), bytes, n) >= 0;
+    return WriteAll(FdOf(handle), bytes, n);
 }
 
 bool PosixWriteFile(OsHandle handle, const void* bytes, uint32_t count) {
     if (handle == kNoHandle) return false;
-    return write(FdOf(handle), bytes, count) >= 0;
+    return WriteAll(FdOf(handle), static_cast<const uint8_t*>(bytes), count);
 }
 
 void PosixCloseHandle(OsHandle handle) {
