@@ -18,13 +18,16 @@
 
 namespace {
 
-// The bytes a UTF-16 argument stands for: U+DC80..U+DCFF carry a byte that
-// is not part of valid UTF-8.
+// The bytes a UTF-16 argument stands for: U+DC80..U+DCFF on its own (not
+// the second half of a pair) carries a byte that is not part of valid UTF-8.
 std::string ToBytes(const WChar* text) {
     std::string bytes;
     std::u16string run;
     for (; *text != 0; ++text) {
-        if (*text >= 0xDC80 && *text <= 0xDCFF) {
+        if (*text >= 0xD800 && *text <= 0xDBFF && text[1] != 0) {
+            run += *text++;
+            run += *text;
+        } else if (*text >= 0xDC80 && *text <= 0xDCFF) {
             bytes += ToUtf8(run) + static_cast<char>(*text & 0xFF);
             run.clear();
         } else {
