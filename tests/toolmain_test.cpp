@@ -115,6 +115,29 @@ TEST(CommandLine, ReadersThatLeaveAndAnEmptyEnvironment) {
     EXPECT_EQ(std::system(bare.c_str()), 0);
 }
 
+// Control characters in echoed argument text show as "?": a name cannot add
+// report lines or reach the terminal as escape sequences. The file opened is
+// still the one named.
+TEST(CommandLine, ControlCharactersEchoedAsQuestionMarks) {
+    ScopedFile wave("x\nFormat: fake\x7F.wav", SimpleWave(Format16(1, 1, 8000, 8)));
+    const CommandLineCase cases[] = {
+        {"-v 'x\nFormat: fake\x7F.wav'",
+         Lines({"File: x?Format: fake?.wav", "File size: 52 / 0x34", "RIFF chink size: 44 / 0x2c",
+                "Found chunk \"fmt \" at 12 / 0xc, size 16 / 0x10", "Format descriptor size: 16 / 0x10",
+                "Format: PCM/8000/8/1", "Found chunk \"data\" at 36 / 0x24, size 8 / 0x8", "Wave data size: 8 / 0x8"}),
+         "", 0},
+        {"'\x1B[2J\r\x01'", "", Lines({"Cannot open \"?[2J??\" (2 - No such file or directory)"}), 101},
+        {"'-\x1B'", "", Lines({"Invalid option \"?\""}), 2},
+        {"'-v\x1B[0m'", "", Lines({"No space after option: \"?[0m\""}), 2},
+        {"- '\n'", "", Lines({"No option letter: \" ?\""}), 2},
+        {"a.wav 'b\rc'", "", Lines({"Invalid rest of command line: \"b?c\""}), 2},
+    };
+    for (const CommandLineCase& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        EXPECT_EQ(RunSondrel(c.arguments), (RunResult{c.out, c.err, c.code}));
+    }
+}
+
 // The command line rebuilt from the arguments holds 32767 characters: the
 // program's stand-in name "sondrel", then a blank and each argument, quoted
 // when it holds a blank. Lines from 30 below to 30 above the limit, of many
