@@ -150,24 +150,27 @@ TEST(CommandLine, ArgumentListsAtTheLimitArriveWholeOrAreRefused) {
     const std::string good = Lines({"Format descriptor offset: 20 / 0x14", "Format descriptor size: 16 / 0x10",
                                     "Format: PCM/8000/8/1", "Wave data offset: 44 / 0x2c", "Wave data size: 8 / 0x8"});
     const RunResult refused{"", Lines({"No option letter: \"\""}), 2};
+    const struct {
+        std::string name;
+        size_t rebuilt;  // its length on the command line
+    } names[] = {{"my file.wav", 13}, {"myfile.wav", 10}, {"q\\\"x\".wav", 14}};
     std::vector<std::unique_ptr<ScopedFile>> files;
-    for (std::string name : {"my file.wav", "myfile.wav"}) {
-        files.emplace_back(new ScopedFile(name, wave));
-        for (const char* cut : {"", " -", "\"", "\" -"}) {
+    for (const auto& n : names) {
+        files.emplace_back(new ScopedFile(n.name, wave));
+        for (const char* cut : {"", " -", "\"", "\" -", "\\"}) {
             for (size_t dropped = 1; dropped <= 3; ++dropped) {
-                files.emplace_back(new ScopedFile(name.substr(0, name.size() - dropped) + cut, decoy));
+                files.emplace_back(new ScopedFile(n.name.substr(0, n.name.size() - dropped) + cut, decoy));
             }
         }
     }
     const size_t kLimit = 32767;
-    for (bool quoted : {true, false}) {
+    for (const auto& n : names) {
         for (bool trailing : {false, true}) {
-            const std::string base = quoted ? "my file.wav" : "myfile.wav";
-            const size_t fixed = 7 + 1 + base.size() + (quoted ? 2 : 0) + (trailing ? 6 : 0);
+            const size_t fixed = 7 + 1 + n.rebuilt + (trailing ? 6 : 0);
             for (size_t length = kLimit - 30; length <= kLimit + 30; ++length) {
                 const size_t options = (length - fixed - 1000) / 3;
-                const std::string name = "." + std::string(length - fixed - 3 * options - 1, '/') + base;
-                SCOPED_TRACE(std::to_string(length) + (quoted ? " quoted" : "") + (trailing ? " trailing" : ""));
+                const std::string name = "." + std::string(length - fixed - 3 * options - 1, '/') + n.name;
+                SCOPED_TRACE(std::to_string(length) + " " + n.name + (trailing ? " extra" : ""));
                 std::string arguments;
                 for (size_t i = 0; i < options; ++i) arguments += "-o ";
                 arguments += ShellQuote(name) + (trailing ? " extra" : "");

@@ -382,21 +382,26 @@ bool PosixGetStdHandles(OsHandle* input, OsHandle* output, OsHandle* error) {
 // change during a run, and asking is a system call.
 int8_t g_isTerminal[3] = {-1, -1, -1};
 
-bool PosixIsConsole(OsHandle handle) {
+__attribute__((noinline)) bool AskIsConsole(OsHandle handle) {
     if (handle == kNoHandle) return false;
     int fd = FdOf(handle);
-    if (fd > 2) return isatty(fd) == 1;
-    if (g_isTerminal[fd] < 0) g_isTerminal[fd] = isatty(fd) == 1;
-    return g_isTerminal[fd] == 1;
+    bool terminal = isatty(fd) == 1;
+    if (fd <= 2) g_isTerminal[fd] = terminal;
+    return terminal;
 }
 
-// Writes all count bytes, as WriteFile does. A descriptor may be handed down
-// in non-blocking mode: while its reader is slow it takes part of a line or
-// none, and the rest waits until there is room. A signal may interrupt the
-// call. One write() when nothing goes wrong.
-bool WriteAll(int fd, const uint8_t* bytes, size_t count) {
+bool PosixIsConsole(OsHandle handle) {
+    uintptr_t fd = static_cast<uintptr_t>(handle) - 1;  // kNoHandle wraps to the slow road
+    if (fd <= 2 && g_isTerminal[fd] >= 0) return g_isTerminal[fd] != 0;
+    return AskIsConsole(handle);
+}
+
+// Goes on from a write() that did not take the whole line, as WriteFile
+// would. A descriptor may be handed down in non-blocking mode: while its
+// reader is slow it takes part of a line or none, and the rest waits until
+// there is room. A signal may interrupt the call.
+__attribute__((noinline)) bool FinishWrite(int fd, const uint8_t* bytes, size_t count, ssize_t n) {
     for (;;) {
-        ssize_t n = write(fd, bytes, count);
         if (n > 0 && static_cast<size_t>(n) < count) {
             bytes += n;
             count -= static_cast<size_t>(n);
@@ -408,7 +413,15 @@ bool WriteAll(int fd, const uint8_t* bytes, size_t count) {
         } else if (errno != EINTR) {
             return false;
         }
+        n = write(fd, bytes, count);
     }
+}
+
+// All count bytes; one write() when nothing goes wrong.
+inline bool WriteAll(int fd, const uint8_t* bytes, size_t count) {
+    ssize_t n = write(fd, bytes, count);
+    if (static_cast<size_t>(n) == count) return true;
+    return FinishWrite(fd, bytes, count, n);
 }
 
 bool PosixWriteConsole(OsHandle handle, const WChar* text, uint32_t count) {
