@@ -5,6 +5,7 @@
 #include <stdint.h>
 
 #include "inspector/toolmain.h"
+#include "inspector/reader.h"
 #include "platform/platform.h"
 
 // Opens the file, checks its header, walks its chunks and decides the run's
@@ -16,6 +17,6 @@ ExitCode WalkChunks(const WChar* fileName, RunOptions options);
 uint32_t ChunkIdText(const uint8_t id[4], WChar (&text)[9]);
 
 // Reads exactly count bytes; otherwise reports why and returns false.
-bool ReadExact(OsHandle file, void* buffer, uint32_t count);
+bool ReadExact(FileReader& reader, void* buffer, uint32_t count);
 
 #endif
