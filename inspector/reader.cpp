@@ -13,7 +13,7 @@ __attribute__((noinline)) bool ReadThroughBuffer(FileReader& reader, uint8_t* ou
     uint32_t done = 0;
     while (done < count) {
         if (reader.start == reader.end) {
-            uint32_t n = 0;
+            uint32_t n;
             if (!g_platform.readFile(reader.file, reader.buffer, kReadAheadSize, &n)) {
                 *got = done;
                 return false;
@@ -38,6 +38,6 @@ bool ReaderSkip(FileReader& reader, uint64_t count) {
         reader.start += static_cast<uint32_t>(count);
         return true;
     }
-    reader.start = reader.end = 0;
+    reader.start = reader.end;
     return g_platform.skipForward(reader.file, count - available);
 }

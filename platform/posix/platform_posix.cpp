@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 #include "platform/platform.h"
+#include "runtime/format.h"
 
 namespace {
 
@@ -366,22 +367,16 @@ void* PosixModuleHandle(const WChar*) { return nullptr; }
 
 // --- Start-up facts ----------------------------------------------------------------
 
-uint32_t ParseNumber(const char*& p) {
-    uint32_t value = 0;
-    while (*p >= '0' && *p <= '9') value = value * 10 + static_cast<uint32_t>(*p++ - '0');
-    return value;
-}
-
 // The kernel release "major.minor.patch-..." stands for the version and build.
 bool PosixGetVersion(OsVersionInfo* info) {
     struct utsname names;
     if (uname(&names) != 0) return false;
     const char* p = names.release;
-    info->dwMajorVersion = ParseNumber(p);
+    info->dwMajorVersion = ParseDecimal(p);
     if (*p == '.') ++p;
-    info->dwMinorVersion = ParseNumber(p);
+    info->dwMinorVersion = ParseDecimal(p);
     if (*p == '.') ++p;
-    info->dwBuildNumber = ParseNumber(p);
+    info->dwBuildNumber = ParseDecimal(p);
     info->dwPlatformId = 0;
     return true;
 }
@@ -480,39 +475,45 @@ bool PosixIsDebuggerPresent() {
 
 void PosixDebugBreak() { raise(SIGTRAP); }
 
-}  // namespace
-
 // --- The table ---------------------------------------------------------------------
 
-Platform g_platform = {
-    PosixCommandLine,
-    PosixExitProcess,
-    PATH_MAX,
-    PosixOpenFile,
-    PosixFileSize,
-    PosixReadFile,
-    PosixSkipForward,
-    PosixCloseFile,
-    PosixLastError,
-    PosixSetLastError,
-    PosixGetStdHandles,
-    PosixIsConsole,
-    PosixWriteConsole,
-    PosixWriteFile,
-    PosixCloseHandle,
-    PosixSystemMessage,
-    PosixModuleHandle,
-    PosixGetVersion,
-    0x0206,  // Linux 2.6: every kernel the program runs on
-    PosixReadSystemValue,
-    PosixCounterFrequency,
-    PosixGetSystemInfo,
-    PosixLoadLibrary,
-    PosixGetProcAddress,
-    PosixFreeLibrary,
-    PosixHeapAlloc,
-    PosixHeapFree,
-    PosixIsDebuggerPresent,
-    PosixDebugBreak,
-    nullptr,
-};
+// Every entry is set by name, so two entries of one type cannot change places
+// unnoticed; the compiler makes the table before the program starts.
+constexpr Platform PosixPlatform() {
+    Platform p{};
+    p.commandLine = PosixCommandLine;
+    p.exitProcess = PosixExitProcess;
+    p.maxPath = PATH_MAX;
+    p.openFile = PosixOpenFile;
+    p.fileSize = PosixFileSize;
+    p.readFile = PosixReadFile;
+    p.skipForward = PosixSkipForward;
+    p.closeFile = PosixCloseFile;
+    p.lastError = PosixLastError;
+    p.setLastError = PosixSetLastError;
+    p.getStdHandles = PosixGetStdHandles;
+    p.isConsole = PosixIsConsole;
+    p.writeConsole = PosixWriteConsole;
+    p.writeFile = PosixWriteFile;
+    p.closeHandle = PosixCloseHandle;
+    p.systemMessage = PosixSystemMessage;
+    p.moduleHandle = PosixModuleHandle;
+    p.getVersion = PosixGetVersion;
+    p.minimumVersion = 0x0206;  // Linux 2.6: every kernel the program runs on
+    p.readSystemValue = PosixReadSystemValue;
+    p.counterFrequency = PosixCounterFrequency;
+    p.getSystemInfo = PosixGetSystemInfo;
+    p.loadLibrary = PosixLoadLibrary;
+    p.getProcAddress = PosixGetProcAddress;
+    p.freeLibrary = PosixFreeLibrary;
+    p.heapAlloc = PosixHeapAlloc;
+    p.heapFree = PosixHeapFree;
+    p.isDebuggerPresent = PosixIsDebuggerPresent;
+    p.debugBreak = PosixDebugBreak;
+    // systemFormat stays null: the program's own formatter makes the text.
+    return p;
+}
+
+}  // namespace
+
+Platform g_platform = PosixPlatform();
