@@ -4,8 +4,8 @@
 
 #include <stdint.h>
 
-#include "inspector/toolmain.h"
 #include "inspector/reader.h"
+#include "inspector/toolmain.h"
 #include "platform/platform.h"
 
 // Reads the chunk's data (the file stands at its start) and prints what the

@@ -4,8 +4,8 @@
 
 #include <stdint.h>
 
-#include "inspector/toolmain.h"
 #include "inspector/reader.h"
+#include "inspector/toolmain.h"
 #include "platform/platform.h"
 
 // Opens the file, checks its header, walks its chunks and decides the run's
