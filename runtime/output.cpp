@@ -72,6 +72,17 @@ uint32_t Utf8LineBytes(const WChar* text, uint32_t count, uint8_t* out) {
     return o;
 }
 
+namespace {
+
+// Apart from the line writer, so that the usual UTF-16 path keeps its small
+// stack frame.
+__attribute__((noinline)) bool WriteUtf8Line(OsHandle handle, const WChar* line, uint32_t count) {
+    uint8_t bytes[1024 * 3];
+    return g_platform.writeFile(handle, bytes, Utf8LineBytes(line, count, bytes));
+}
+
+}  // namespace
+
 bool WriteTextLine(OsHandle handle, const WChar* format, const uint64_t* slots, uint32_t slotCount,
                    bool appendLineEnd) {
     WChar line[1024];
@@ -83,10 +94,7 @@ bool WriteTextLine(OsHandle handle, const WChar* format, const uint64_t* slots, 
     bool console = g_platform.isConsole(handle);
     if (count == 0) return true;
     if (console) return g_platform.writeConsole(handle, line, count);
-    if (g_utf8Streams) {
-        uint8_t bytes[sizeof line / sizeof line[0] * 3];
-        return g_platform.writeFile(handle, bytes, Utf8LineBytes(line, count, bytes));
-    }
+    if (g_utf8Streams) return WriteUtf8Line(handle, line, count);
     if (!kLittleEndianHost) {
         for (uint32_t i = 0; i < count; ++i) line[i] = static_cast<WChar>(line[i] << 8 | line[i] >> 8);
     }
