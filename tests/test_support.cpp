@@ -233,6 +233,10 @@ bool FakeWrite(OsHandle handle, const void* bytes, uint32_t count) {
 
 void FakeCloseHandle(OsHandle) {}
 
+// The runs inside the test process write UTF-16LE whatever the tester's
+// environment holds.
+bool FakeEnvironmentVariable(const WChar*, WChar*, uint32_t) { return false; }
+
 void* CountingAllocate(size_t size, uint32_t) {
     if (g_fake->allocationsLeft == 0) return nullptr;
     if (g_fake->allocationsLeft > 0) --g_fake->allocationsLeft;
@@ -270,6 +274,7 @@ FakePlatform::FakePlatform() : saved(g_platform) {
     g_platform.isConsole = FakeIsConsole;
     g_platform.writeFile = FakeWrite;
     g_platform.closeHandle = FakeCloseHandle;
+    g_platform.environmentVariable = FakeEnvironmentVariable;
     g_memoryHooks.allocate = CountingAllocate;
     g_memoryHooks.free = CountingFree;
     ResetRuntime();
