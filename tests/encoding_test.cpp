@@ -7,14 +7,22 @@
 
 namespace {
 
-std::string Utf8Of(const std::u16string& units) {
+// The UTF-8 form of the first count units (all when count is -1); the units
+// past count are there to be left alone.
+std::string Utf8Of(const std::u16string& units, int count = -1) {
     uint8_t bytes[64 * 3];
-    uint32_t n = Utf8LineBytes(units.data(), uint32_t(units.size()), bytes);
+    uint32_t n = Utf8LineBytes(units.data(), count < 0 ? uint32_t(units.size()) : uint32_t(count), bytes);
     return std::string(reinterpret_cast<const char*>(bytes), n);
 }
 
+std::string Repeated(const std::string& text, int times) {
+    std::string out;
+    while (times-- > 0) out += text;
+    return out;
+}
+
 TEST(Utf8Lines, EveryKindOfUnit) {
-    const struct { std::u16string units; std::string bytes; } cases[] = {
+    const struct { std::u16string units; std::string bytes; int count = -1; } cases[] = {
         {u"a\r\n", "a\n"},
         {u"\r\n\r\nx\r\n", "\n\nx\n"},
         {u"a\rb\n\r", "a\rb\n\r"},  // only a CR right before an LF goes
@@ -30,10 +38,14 @@ TEST(Utf8Lines, EveryKindOfUnit) {
         {u"a\xD83D", "a\xEF\xBF\xBD"},
         {u"\xD83D\r\n", "\xEF\xBF\xBD\n"},
         {u"\xDBFF\xD800\xDC00", "\xEF\xBF\xBD\xF0\x90\x80\x80"},
+        {u"\xD800\xE000\xDFFF", "\xEF\xBF\xBD\xEE\x80\x80\xEF\xBF\xBD"},
+        // A line ends where it is cut, whatever follows it.
+        {u"a\r\n", "a\r", 2},
+        {u"\xD800\xDC00", "\xEF\xBF\xBD", 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(ToUtf8(c.units));
-        EXPECT_EQ(Utf8Of(c.units), c.bytes);
+        EXPECT_EQ(Utf8Of(c.units, c.count), c.bytes);
     }
 }
 
@@ -44,7 +56,7 @@ TEST(Utf8Output, ThroughTheProgram) {
         "\nsondrel 1.5.0.233 - RIFF/WAVE file inspector, by the sondrel developers\nhttps://sondrel.org/\n\n"
         "Arguments: [<Options>] <Wave file>\n\nOptions:\n\n-o - print format descriptor and data offsets.\n"
         "-f - print format descriptor fields.\n-v - verbose mode.\n\n";
-    const struct { const char* environment; const char* arguments; RunResult expected; } cases[] = {
+    const struct { const char* environment; std::string arguments; RunResult expected; } cases[] = {
         {"SONDREL_ENCODING=utf-8", "a.wav",
          {"Format descriptor size: 16 / 0x10\nFormat: PCM/8000/8/1\nWave data size: 8 / 0x8\n", "", 0}},
         {"SONDREL_ENCODING=UTF8", "", {usage, "", 1}},
@@ -57,6 +69,12 @@ TEST(Utf8Output, ThroughTheProgram) {
          {"", "Invalid rest of command line: \"-x\"\n", 2}},
         {"SONDREL_ENCODING=utf8", "'\xE9t\xE9.wav'",
          {"", "Cannot open \"\xE9t\xE9.wav\" (2 - No such file or directory)\n", 101}},
+        // Lines cut at their limit of 1021 characters: one of three bytes
+        // each, the longest there is; one whose cut leaves half a pair.
+        {"SONDREL_ENCODING=utf-8", Repeated("\xE2\x82\xAC", 1100),
+         {"", "Cannot open \"" + Repeated("\xE2\x82\xAC", 1008) + "\n", 101}},
+        {"SONDREL_ENCODING=utf-8", "a" + Repeated("\xF0\x9F\x98\x80", 600),
+         {"", "Cannot open \"a" + Repeated("\xF0\x9F\x98\x80", 503) + "\xEF\xBF\xBD\n", 101}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.environment) + " " + c.arguments);
