@@ -18,4 +18,17 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 find_program(wine_program NAMES wine wine64 REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${wine_program})
+# Each build folder has a Wine prefix of its own (build-folder/wine-prefix,
+# about 700 MB, made by the first Wine start), so two builds never share one
+# or fight over it, and removing the folder removes it.
+set(wine_environment env WINEPREFIX=${CMAKE_BINARY_DIR}/wine-prefix WINEDEBUG=-all)
+# With address-space randomisation, Wine's start-up now and then finds the
+# fixed address of its shared user data taken ("failed to map the shared user
+# data") and the run ends with exit code 1 before the program starts. Runs
+# without randomisation always find it free.
+execute_process(COMMAND setarch ${CMAKE_HOST_SYSTEM_PROCESSOR} -R true RESULT_VARIABLE setarch_result
+  OUTPUT_QUIET ERROR_QUIET)
+if(setarch_result EQUAL 0)
+  list(PREPEND wine_environment setarch ${CMAKE_HOST_SYSTEM_PROCESSOR} -R)
+endif()
+set(CMAKE_CROSSCOMPILING_EMULATOR ${wine_environment} ${wine_program})
