@@ -55,7 +55,7 @@ void PrintFields(const uint8_t* descriptor, uint32_t size, const WChar* tagSuffi
 
 }  // namespace
 
-ExitCode ReportFormatChunk(OsHandle file, uint32_t chunkSize, RunOptions options, void** descriptor) {
+ExitCode ReportFormatChunk(FileReader& reader, uint32_t chunkSize, RunOptions options, void** descriptor) {
     if (static_cast<uint64_t>(chunkSize) - 16 > 4080) {
         ReportError(u"Invalid fmt chunk size");
         return ExitNotUsableWave;
@@ -66,7 +66,7 @@ ExitCode ReportFormatChunk(OsHandle file, uint32_t chunkSize, RunOptions options
         return ExitNoMemory;
     }
     *descriptor = block;
-    if (!ReadExact(file, block, chunkSize)) return ExitReadFailed;
+    if (!ReadExact(reader, block, chunkSize)) return ExitReadFailed;
 
     // The working copy holds zeros beyond the end of a short chunk, so
     // nothing is ever taken from beyond the chunk.

@@ -4,6 +4,7 @@
 
 #include <stdint.h>
 
+#include "inspector/reader.h"
 #include "inspector/toolmain.h"
 #include "platform/platform.h"
 
@@ -11,6 +12,6 @@
 // descriptor says. Returns ExitUndecided on success, else the decided outcome
 // after printing its message. *descriptor receives the memory it allocated,
 // also on a failed read; the caller releases it.
-ExitCode ReportFormatChunk(OsHandle file, uint32_t chunkSize, RunOptions options, void** descriptor);
+ExitCode ReportFormatChunk(FileReader& reader, uint32_t chunkSize, RunOptions options, void** descriptor);
 
 #endif

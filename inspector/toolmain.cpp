@@ -3,12 +3,14 @@
 #include "inspector/toolmain.h"
 
 #include "inspector/walk.h"
+#include "runtime/contract.h"
 #include "runtime/output.h"
 #include "runtime/runtime.h"
 
+const WChar kBlankSet[] = u" \t";
+
 namespace {
 
-const WChar kBlankSet[] = u" \t";
 constexpr uint32_t kSetBound = 50;
 
 // Room for the longest path any backend takes (PATH_MAX on Linux) plus one
@@ -28,28 +30,22 @@ const WChar kUsageText[] =
     u"-f - print format descriptor fields.\r\n"
     u"-v - verbose mode.\r\n";
 
-// A call that breaks the contract of these routines is a programming error.
-bool ContractBroken(bool broken) {
-    if (broken) g_platform.debugBreak();
-    return broken;
-}
-
 // Options: each a token of exactly two characters. Every invalid letter is
 // reported; a malformed token ends parsing at once.
 ExitCode ParseOptions(const WChar*& position, RunOptions& options) {
     ExitCode outcome = ExitUndecided;
     while (*position == u'-') {
         WChar letter = position[1];
-        if (letter == 0 || IsCharInSet(letter, nullptr)) {
+        if (letter == 0 || IsCharInSet(letter, kBlankSet)) {
             ReportError(u"No option letter: \"%s\"", position + 1);
             return ExitBadCommandLine;
         }
         WChar next = position[2];
-        if (next != 0 && !IsCharInSet(next, nullptr)) {
+        if (next != 0 && !IsCharInSet(next, kBlankSet)) {
             ReportError(u"No space after option: \"%s\"", position + 2);
             return ExitBadCommandLine;
         }
-        position = SkipCharsInSet(position + 2, nullptr);
+        position = SkipCharsInSet(position + 2, kBlankSet);
         switch (letter) {
             case u'f': options.printFields = true; break;
             case u'o': options.printOffsets = true; break;
@@ -68,7 +64,7 @@ ExitCode Run(const WChar* arguments) {
         ReportError(u"Cannot initialize application");
         return ExitNoRuntime;
     }
-    const WChar* position = SkipCharsInSet(arguments, nullptr);
+    const WChar* position = SkipCharsInSet(arguments, kBlankSet);
     if (*position == 0) {
         PrintMessage(kUsageText, SONDREL_VERSION_MAJOR, SONDREL_VERSION_MINOR, SONDREL_VERSION_PATCH,
                      SONDREL_VERSION_BUILD);
@@ -80,14 +76,14 @@ ExitCode Run(const WChar* arguments) {
 
     WChar fileName[kFileNameRoom];
     uint32_t room = g_platform.maxPath + 1 < kFileNameRoom ? g_platform.maxPath + 1 : kFileNameRoom;
-    const WChar* rest = NextToken(position, fileName, room, nullptr, 3);
+    const WChar* rest = NextToken(position, fileName, room, kBlankSet, kTokenFileName);
     // A name as long as the room was cut: refuse it rather than open
     // whatever file the cut name happens to name.
     if (rest == nullptr || fileName[0] == 0 || WideLengthBounded(fileName, room) >= room - 1) {
         ReportError(u"Invalid file specification");
         return ExitBadCommandLine;
     }
-    rest = SkipCharsInSet(rest, nullptr);
+    rest = SkipCharsInSet(rest, kBlankSet);
     if (*rest != 0) {
         ReportError(u"Invalid rest of command line: \"%s\"", rest);
         return ExitBadCommandLine;
@@ -133,7 +129,7 @@ const WChar* SkipProgramName(const WChar* commandLine) {
         while (*name != 0) ++name;
         return name;
     }
-    return SkipCharsInSet(found + 1, nullptr);
+    return SkipCharsInSet(found + 1, kBlankSet);
 }
 
 const WChar* NextToken(const WChar* text, WChar* buffer, uint32_t capacity, const WChar* set, uint32_t flags) {
@@ -150,9 +146,9 @@ const WChar* NextToken(const WChar* text, WChar* buffer, uint32_t capacity, cons
         }
         while (*text != 0) {
             WChar c = *text;
-            if (c == u'"' && text[1] == u'"' && (flags & 1) != 0) {
+            if (c == u'"' && text[1] == u'"' && (flags & kTokenDoubledQuote) != 0) {
                 ++text;
-            } else if (c == u'\\' && (text[1] == u'\\' || text[1] == u'"') && (flags & 2) != 0) {
+            } else if (c == u'\\' && (text[1] == u'\\' || text[1] == u'"') && (flags & kTokenBackslashEscape) != 0) {
                 c = *++text;
             } else if (FindCharBounded(set, kSetBound, c) != nullptr) {
                 break;

@@ -6,6 +6,7 @@
 // subtracted, so nothing wraps.
 #include "inspector/walk.h"
 
+#include "inspector/reader.h"
 #include "inspector/report.h"
 #include "runtime/format.h"
 #include "runtime/output.h"
@@ -29,10 +30,10 @@ bool SameId(const uint8_t* bytes, const char* id) {
 // are in buffer or the file ends, and reports why it could not. total bytes
 // are in already, counting the last read's got; the messages speak of the
 // whole count.
-bool FinishRead(OsHandle file, uint8_t* buffer, uint32_t count, uint32_t total, bool failed, uint32_t got) {
+bool FinishRead(FileReader& reader, uint8_t* buffer, uint32_t count, uint32_t total, bool failed, uint32_t got) {
     while (!failed && got != 0 && total < count) {
         got = 0;
-        failed = !g_platform.readFile(file, buffer + total, count - total, &got);
+        failed = !ReaderRead(reader, buffer + total, count - total, &got);
         if (!failed) total += got;
     }
     if (failed) {
@@ -50,11 +51,11 @@ bool FinishRead(OsHandle file, uint8_t* buffer, uint32_t count, uint32_t total, 
 // Reads count bytes into buffer, of which the first `have` are there
 // already. The usual case, one read that brings everything, stays clear of
 // the loop and the messages.
-inline bool ReadBytes(OsHandle file, uint8_t* buffer, uint32_t count, uint32_t have) {
+inline bool ReadBytes(FileReader& reader, uint8_t* buffer, uint32_t count, uint32_t have) {
     uint32_t got = 0;
-    bool ok = g_platform.readFile(file, buffer + have, count - have, &got);
+    bool ok = ReaderRead(reader, buffer + have, count - have, &got);
     if (ok && got == count - have) return true;
-    return FinishRead(file, buffer, count, ok ? have + got : have, !ok, got);
+    return FinishRead(reader, buffer, count, ok ? have + got : have, !ok, got);
 }
 
 struct WalkState {
@@ -74,21 +75,21 @@ struct WalkState {
 // byte begins the next header. The header is read as usual and a leading
 // zero taken as the pad, so unpadded files cost no extra read. Returns false
 // after a failed read; walk.current tells whether a whole header followed.
-bool ReadChunkHeader(OsHandle file, WalkState& walk, uint8_t (&header)[8]) {
-    if (!ReadBytes(file, header, 8, 0)) return false;
+bool ReadChunkHeader(FileReader& reader, WalkState& walk, uint8_t (&header)[8]) {
+    if (!ReadBytes(reader, header, 8, 0)) return false;
     if (!walk.padPossible || header[0] != 0) return true;
     walk.padPossible = false;
     ++walk.current;
     if (walk.current + 8 > walk.fileSize) return true;
     for (int i = 0; i < 7; ++i) header[i] = header[i + 1];
-    return ReadBytes(file, header, 8, 7);
+    return ReadBytes(reader, header, 8, 7);
 }
 
 // At the end of the walk, a pad byte may be all that follows the last chunk.
-bool SkipLastPadByte(OsHandle file, WalkState& walk) {
+bool SkipLastPadByte(FileReader& reader, WalkState& walk) {
     if (!walk.padPossible || walk.current >= walk.fileSize) return true;
     uint8_t next;
-    if (!ReadBytes(file, &next, 1, 0)) return false;
+    if (!ReadBytes(reader, &next, 1, 0)) return false;
     if (next == 0) ++walk.current;
     return true;
 }
@@ -107,10 +108,10 @@ void PrintFoundChunk(const WChar* idText, uint64_t offset, uint32_t size) {
 }
 
 // One pass of the chunk loop. Returns the outcome once it is decided.
-ExitCode WalkOneChunk(OsHandle file, RunOptions options, WalkState& walk) {
+ExitCode WalkOneChunk(FileReader& reader, RunOptions options, WalkState& walk) {
     uint8_t header[8];
     uint64_t start = walk.current;
-    if (!ReadChunkHeader(file, walk, header)) return ExitReadFailed;
+    if (!ReadChunkHeader(reader, walk, header)) return ExitReadFailed;
     // A pad byte and then too few bytes for a header: the walk is over.
     if (walk.current != start && walk.current + 8 > walk.fileSize) return ExitUndecided;
     walk.padPossible = false;
@@ -133,7 +134,7 @@ ExitCode WalkOneChunk(OsHandle file, RunOptions options, WalkState& walk) {
         if (options.printOffsets) PrintMessage(u"Format descriptor offset: %u / %#x", dataAt, dataAt);
         PrintMessage(u"Format descriptor size: %u / %#x", size, size);
         void* block = nullptr;
-        ExitCode outcome = ReportFormatChunk(file, size, options, &block);
+        ExitCode outcome = ReportFormatChunk(reader, size, options, &block);
         if (block != nullptr) {
             // Each fmt chunk brings its own block; the earlier one goes now.
             MemFree(walk.descriptor, 0);
@@ -155,7 +156,7 @@ ExitCode WalkOneChunk(OsHandle file, RunOptions options, WalkState& walk) {
         uint32_t at = static_cast<uint32_t>(offset);
         PrintMessage(u"*** Unknown chunk \"%s\" at %u / %#x, size %u / %#x", idText, at, at, size, size);
     }
-    if (size != 0 && !g_platform.skipForward(file, size)) {
+    if (size != 0 && !ReaderSkip(reader, size)) {
         WChar error[256];
         ReportError(u"Cannot skip chunk data (%s)", LastErrorText(error));
         return ExitReadFailed;
@@ -165,14 +166,14 @@ ExitCode WalkOneChunk(OsHandle file, RunOptions options, WalkState& walk) {
     return ExitUndecided;
 }
 
-ExitCode WalkFile(OsHandle file, const WChar* fileName, RunOptions options, WalkState& walk) {
-    if (!g_platform.fileSize(file, &walk.fileSize)) {
+ExitCode WalkFile(FileReader& reader, const WChar* fileName, RunOptions options, WalkState& walk) {
+    if (!g_platform.fileSize(reader.file, &walk.fileSize)) {
         WChar error[256];
         ReportError(u"Cannot get file size (%s)", LastErrorText(error));
         return ExitReadFailed;
     }
     uint8_t header[12];
-    if (!ReadBytes(file, header, 12, 0)) return ExitReadFailed;
+    if (!ReadBytes(reader, header, 12, 0)) return ExitReadFailed;
     if (!SameId(header, "RIFF")) {
         ReportError(u"Not a RIFF file");
         return ExitNotUsableWave;
@@ -202,7 +203,7 @@ ExitCode WalkFile(OsHandle file, const WChar* fileName, RunOptions options, Walk
 
     walk.current = 12;
     do {
-        ExitCode outcome = WalkOneChunk(file, options, walk);
+        ExitCode outcome = WalkOneChunk(reader, options, walk);
         if (outcome != ExitUndecided) return outcome;
     } while (walk.current + 8 <= fileSize);
 
@@ -214,7 +215,7 @@ ExitCode WalkFile(OsHandle file, const WChar* fileName, RunOptions options, Walk
         ReportError(u"No data chunk");
         return ExitNotUsableWave;
     }
-    if (!SkipLastPadByte(file, walk)) return ExitReadFailed;
+    if (!SkipLastPadByte(reader, walk)) return ExitReadFailed;
     if (walk.current < fileSize) {
         uint32_t extra = static_cast<uint32_t>(fileSize - walk.current);
         PrintMessage(u"*** Extra data size in RIFF chunk: %u / %#x", extra, extra);
@@ -241,9 +242,17 @@ uint32_t ChunkIdText(const uint8_t id[4], WChar (&text)[9]) {
     return FormatText(text, 9, format, ReadLe32(id));
 }
 
-bool ReadExact(OsHandle file, void* buffer, uint32_t count) {
-    return ReadBytes(file, static_cast<uint8_t*>(buffer), count, 0);
+bool ReadExact(FileReader& reader, void* buffer, uint32_t count) {
+    return ReadBytes(reader, static_cast<uint8_t*>(buffer), count, 0);
 }
+
+namespace {
+
+// The one file open at a time. Static, so its buffer costs neither the
+// stack nor the heap, and nothing in the executable.
+FileReader g_reader;
+
+}  // namespace
 
 ExitCode WalkChunks(const WChar* fileName, RunOptions options) {
     OsHandle file = g_platform.openFile(fileName);
@@ -252,8 +261,9 @@ ExitCode WalkChunks(const WChar* fileName, RunOptions options) {
         ReportError(u"Cannot open \"%s\" (%s)", fileName, LastErrorText(error));
         return ExitCannotOpen;
     }
+    ReaderStart(g_reader, file);
     WalkState walk{};
-    ExitCode outcome = WalkFile(file, fileName, options, walk);
+    ExitCode outcome = WalkFile(g_reader, fileName, options, walk);
     MemFree(walk.descriptor, 0);
     g_platform.closeFile(file);
     return outcome;

@@ -4,6 +4,7 @@
 
 #include <stdint.h>
 
+#include "inspector/reader.h"
 #include "inspector/toolmain.h"
 #include "platform/platform.h"
 
@@ -16,6 +17,6 @@ ExitCode WalkChunks(const WChar* fileName, RunOptions options);
 uint32_t ChunkIdText(const uint8_t id[4], WChar (&text)[9]);
 
 // Reads exactly count bytes; otherwise reports why and returns false.
-bool ReadExact(OsHandle file, void* buffer, uint32_t count);
+bool ReadExact(FileReader& reader, void* buffer, uint32_t count);
 
 #endif

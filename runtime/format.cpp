@@ -7,6 +7,8 @@
 // digits; bounded copies and lengths.
 #include "runtime/format.h"
 
+#include "runtime/contract.h"
+
 namespace {
 
 // --- The conversion table ---------------------------------------------------
@@ -40,32 +42,32 @@ constexpr uint8_t kClassPointer = 5;
 const WChar kNullWide[] = u"(null)";
 const char kNullNarrow[] = "(null)";
 
-// Every line of output passes through here: a switch finds the row without
-// walking the table.
-const ConversionInfo* FindConversion(WChar letter) {
-    switch (letter) {
-        case u'd': return &kConversions[0];
-        case u'i': return &kConversions[1];
-        case u'u': return &kConversions[2];
-        case u'o': return &kConversions[3];
-        case u'x': return &kConversions[4];
-        case u'X': return &kConversions[5];
-        case u'b': return &kConversions[6];
-        case u'y': return &kConversions[7];
-        case u'p': return &kConversions[8];
-        case u'P': return &kConversions[9];
-        case u'c': return &kConversions[10];
-        case u'C': return &kConversions[11];
-        case u's': return &kConversions[12];
-        case u'S': return &kConversions[13];
-        default: return nullptr;
+// Every line of output passes through here: the row of each letter is looked
+// up, not searched. The index is made from the table itself, so the two cannot
+// disagree.
+constexpr WChar kFirstLetter = u'A';
+constexpr uint32_t kLetterRange = u'z' - kFirstLetter + 1;
+constexpr uint8_t kNoRow = 0xFF;
+
+struct ConversionIndex {
+    uint8_t row[kLetterRange];
+};
+
+constexpr ConversionIndex MakeConversionIndex() {
+    ConversionIndex index{};
+    for (uint8_t& row : index.row) row = kNoRow;
+    for (uint8_t i = 0; i < sizeof kConversions / sizeof kConversions[0]; ++i) {
+        index.row[kConversions[i].letter - kFirstLetter] = i;
     }
+    return index;
 }
 
-// A failed argument check stops an attached debugger; without one it is
-// passed over and the caller goes on as safely as it can.
-void CheckFailed() {
-    if (BreakIfDebugged()) g_platform.debugBreak();
+constexpr ConversionIndex kConversionIndex = MakeConversionIndex();
+
+const ConversionInfo* FindConversion(WChar letter) {
+    uint32_t slot = static_cast<uint32_t>(letter - kFirstLetter);  // below 'A' wraps to a large value
+    if (slot >= kLetterRange || kConversionIndex.row[slot] == kNoRow) return nullptr;
+    return &kConversions[kConversionIndex.row[slot]];
 }
 
 // --- Writing bounded pieces -------------------------------------------------
@@ -126,7 +128,7 @@ inline uint64_t TakeSlot(FormatArgs& args) {
     uint32_t index = args.taken++;
     if (index >= args.count) return 0;
     if (args.slots == nullptr) {
-        CheckFailed();
+        FormatterCheckFailed();
         return 0;
     }
     return args.slots[index];
@@ -134,11 +136,6 @@ inline uint64_t TakeSlot(FormatArgs& args) {
 
 bool IsDigit(WChar c) { return c >= u'0' && c <= u'9'; }
 
-uint32_t ParseNumber(const WChar*& f) {
-    uint32_t value = 0;
-    while (IsDigit(*f)) value = value * 10 + static_cast<uint32_t>(*f++ - u'0');
-    return value;
-}
 
 // --- One conversion ---------------------------------------------------------
 
@@ -373,7 +370,7 @@ bool FormatConversion(WChar** position, uint32_t* remaining, const WChar** curso
         ++f;
         field.width = static_cast<uint32_t>(TakeSlot(a));
     } else {
-        field.width = ParseNumber(f);
+        field.width = ParseDecimal(f);
     }
     if (*f == u'.') {
         ++f;
@@ -381,7 +378,7 @@ bool FormatConversion(WChar** position, uint32_t* remaining, const WChar** curso
             ++f;
             field.precision = static_cast<uint32_t>(TakeSlot(a));
         } else if (IsDigit(*f)) {
-            field.precision = ParseNumber(f);
+            field.precision = ParseDecimal(f);
         } else {
             return false;
         }
@@ -438,7 +435,7 @@ bool FormatConversion(WChar** position, uint32_t* remaining, const WChar** curso
     Output out{*position, *remaining};
     LayOutField(out, field, sign, signLength, wide, narrow, length);
 
-    if (f <= *cursor || a.taken <= args->taken) CheckFailed();
+    if (f <= *cursor || a.taken <= args->taken) FormatterCheckFailed();
     *position = out.position;
     *remaining = out.remaining;
     *cursor = f;
@@ -449,7 +446,7 @@ bool FormatConversion(WChar** position, uint32_t* remaining, const WChar** curso
 uint32_t FormatTextV(WChar* buffer, uint32_t capacity, const WChar* format, const uint64_t* slots,
                      uint32_t slotCount) {
     if (buffer == nullptr || format == nullptr || capacity == 0) {
-        CheckFailed();
+        FormatterCheckFailed();
         if (buffer != nullptr && capacity != 0) buffer[0] = 0;
         return 0;
     }
@@ -476,7 +473,7 @@ uint32_t FormatTextV(WChar* buffer, uint32_t capacity, const WChar* format, cons
                 if (target != nullptr) {
                     *target = static_cast<int32_t>(out.position - buffer);
                 } else {
-                    CheckFailed();
+                    FormatterCheckFailed();
                 }
             } else if (!WriteCommonConversion(out, cursor, args) &&
                        !FormatConversion(&out.position, &out.remaining, &cursor, &args)) {
@@ -486,7 +483,7 @@ uint32_t FormatTextV(WChar* buffer, uint32_t capacity, const WChar* format, cons
             WriteRepeated(out, c, 1);
         }
     }
-    if (out.position >= buffer + capacity) CheckFailed();
+    if (out.position >= buffer + capacity) FormatterCheckFailed();
     *out.position = 0;
     return static_cast<uint32_t>(out.position - buffer);
 }
@@ -518,20 +515,8 @@ uint32_t IntToDigits64(WChar* buffer, uint32_t capacity, uint64_t value, uint32_
 
 // --- Bounded copies and lengths -------------------------------------------------
 
-namespace {
-
-// The copy and length routines are never called with a null pointer or a
-// zero size; if one is, stop at once rather than guess.
-bool ArgumentsMissing(const void* pointer, uint32_t size) {
-    if (pointer != nullptr && size != 0) return false;
-    g_platform.debugBreak();
-    return true;
-}
-
-}  // namespace
-
 uint32_t CopyNarrowToWide(WChar* buffer, uint32_t capacity, const char* source, uint32_t sourceLimit) {
-    if (ArgumentsMissing(buffer, capacity) || ArgumentsMissing(source, 1)) return 0;
+    if (ContractBroken(buffer == nullptr || capacity == 0 || source == nullptr)) return 0;
     uint32_t limit = sourceLimit != 0 ? sourceLimit : capacity;
     uint32_t n = 0;
     while (n < limit && n < capacity - 1 && source[n] != 0) {
@@ -543,7 +528,7 @@ uint32_t CopyNarrowToWide(WChar* buffer, uint32_t capacity, const char* source, 
 }
 
 uint32_t CopyWideBounded(WChar* buffer, uint32_t capacity, const WChar* source, uint32_t sourceLimit) {
-    if (ArgumentsMissing(buffer, capacity) || ArgumentsMissing(source, 1)) return 0;
+    if (ContractBroken(buffer == nullptr || capacity == 0 || source == nullptr)) return 0;
     uint32_t limit = sourceLimit != 0 ? sourceLimit : capacity;
     uint32_t n = 0;
     while (n < limit && n < capacity - 1 && source[n] != 0) {
@@ -555,14 +540,14 @@ uint32_t CopyWideBounded(WChar* buffer, uint32_t capacity, const WChar* source, 
 }
 
 uint32_t NarrowLengthBounded(const char* text, uint32_t bound) {
-    if (ArgumentsMissing(text, bound)) return 0;
+    if (ContractBroken(text == nullptr || bound == 0)) return 0;
     uint32_t n = 0;
     while (n < bound && text[n] != 0) ++n;
     return n;
 }
 
 uint32_t WideLengthBounded(const WChar* text, uint32_t bound) {
-    if (ArgumentsMissing(text, bound)) return 0;
+    if (ContractBroken(text == nullptr || bound == 0)) return 0;
     uint32_t n = 0;
     while (n < bound && text[n] != 0) ++n;
     return n;

@@ -31,12 +31,30 @@ ShutdownNode* TakeFirstNode(ShutdownList* list) {
     return node;
 }
 
+// The initial state and the hooks are set by name: every other field starts
+// as zero, null or "no handle".
+constexpr RuntimeState InitialRuntimeState() {
+    RuntimeState state{};
+    state.updateBuildRevision = 0xFFFFFFFFu;  // none read yet
+    state.outputHandle = kNoHandle;
+    state.errorHandle = kNoHandle;
+    return state;
+}
+
+constexpr MemoryHooks DefaultMemoryHooks() {
+    MemoryHooks hooks{};
+    hooks.errorText = DefaultErrorText;
+    hooks.moduleErrorText = SystemErrorText;
+    hooks.allocate = DefaultAllocate;
+    hooks.free = DefaultFree;
+    return hooks;
+}
+
 }  // namespace
 
-RuntimeState g_runtime = {0xFFFFFFFFu, kNoHandle, kNoHandle, nullptr, nullptr, nullptr, {}, 0, 0, 0, {}, false,
-                          {}, 0, 0, {}, nullptr, nullptr, nullptr, nullptr};
+RuntimeState g_runtime = InitialRuntimeState();
 
-MemoryHooks g_memoryHooks = {DefaultErrorText, SystemErrorText, DefaultAllocate, DefaultFree};
+MemoryHooks g_memoryHooks = DefaultMemoryHooks();
 
 void* LoadProcFromLibrary(const WChar* library, const char* name) {
     void* module = g_platform.loadLibrary(library);

@@ -1,5 +1,6 @@
-// Faults injected through the platform seam and the memory hooks: every
-// failure gives one clean line, the right code, and leaves nothing held.
+// Faults injected through the memory hooks and the output: every failure
+// gives one clean line, the right code, and leaves nothing held. Failed reads
+// and skips are in reader_test.cpp.
 #include <gtest/gtest.h>
 
 #include "tests/test_support.h"
@@ -33,35 +34,6 @@ TEST(Faults, EveryAllocationFailureInTurn) {
         ASSERT_LT(n, 3);
         EXPECT_EQ(fake.err, Lines({expected[n]}));
         EXPECT_EQ(code, codes[n]);
-    }
-}
-
-TEST(Faults, ReadsAndSkips) {
-    struct {
-        const char* name;
-        int readsLeft;
-        int shortReadAt;
-        bool failSkip;
-        std::string err;
-    } cases[] = {
-        {"header read fails", 0, -1, false, "Cannot read 12 bytes (5 - Input/output error)"},
-        {"chunk header read fails", 1, -1, false, "Cannot read 8 bytes (5 - Input/output error)"},
-        {"descriptor read fails", 2, -1, false, "Cannot read 16 bytes (5 - Input/output error)"},
-        {"header read comes up short", -1, 0, false, "Read only 11 bytes of 12"},
-        {"descriptor read comes up short", -1, 2, false, "Read only 15 bytes of 16"},
-        {"skip fails", -1, -1, true, "Cannot skip chunk data (29 - Illegal seek)"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        FakePlatform fake;
-        fake.files[kName] = kFile;
-        fake.readsLeft = c.readsLeft;
-        fake.shortReadAt = c.shortReadAt;
-        fake.failSkip = c.failSkip;
-        EXPECT_EQ(fake.Run(kName), 102u);
-        EXPECT_EQ(fake.err, Lines({c.err}));
-        EXPECT_EQ(fake.liveBlocks, 0);
-        EXPECT_EQ(fake.openFiles, 0);
     }
 }
 

@@ -44,6 +44,31 @@ TEST(PlatformFile, ReadsSkipsAndEnds) {
     g_platform.closeFile(handle);
 }
 
+// Each open is a handle of its own: reading, sizing and closing one leaves
+// the other where it was.
+TEST(PlatformFile, TwoOpenFilesKeepApart) {
+    LocalFile first("first file");
+    LocalFile second("2nd");
+    OsHandle one = first.Open();
+    OsHandle two = second.Open();
+    ASSERT_NE(one, kNoHandle);
+    ASSERT_NE(two, kNoHandle);
+    EXPECT_NE(one, two);
+    uint32_t sizes[2] = {0, 0};
+    EXPECT_TRUE(g_platform.fileSize(one, &sizes[0]));
+    EXPECT_TRUE(g_platform.fileSize(two, &sizes[1]));
+    EXPECT_EQ(sizes[0], 10u);
+    EXPECT_EQ(sizes[1], 3u);
+    char buffer[16];
+    uint32_t got = 0;
+    EXPECT_TRUE(g_platform.readFile(one, buffer, 5, &got));
+    EXPECT_EQ(std::string(buffer, got), "first");
+    g_platform.closeFile(two);
+    EXPECT_TRUE(g_platform.readFile(one, buffer, 16, &got));
+    EXPECT_EQ(std::string(buffer, got), " file");
+    g_platform.closeFile(one);
+}
+
 // Sizes from 0xFFFFFFFF on cannot be told from the failure value, and those
 // past 4 GiB must not be taken for their low 32 bits: both are refused.
 TEST(PlatformFile, SizesNearAndBeyondFourGigabytes) {

@@ -140,7 +140,7 @@ TEST(NextToken, QuotingAndEscapes) {
     for (const TokenCase& c : cases) {
         SCOPED_TRACE(ToUtf8(c.text));
         WChar buffer[16];
-        const WChar* rest = NextToken(c.text.c_str(), buffer, c.capacity, nullptr, 3);
+        const WChar* rest = NextToken(c.text.c_str(), buffer, c.capacity, nullptr, kTokenFileName);
         EXPECT_EQ(std::u16string(buffer), c.token);
         EXPECT_EQ(rest == nullptr ? -1 : int(rest - c.text.c_str()), c.rest);
     }

@@ -119,6 +119,11 @@ files = {
     'ext_cut_short.wav': wave(extensible(2, 44100, 16, 16, 3, subformat(1))[:30]),
     'many_chunks.wav': riff(chunk(b'fmt ', pcm) + b''.join(chunk(b'c%03d' % i, b'x' * (i % 3)) for i in range(300))
                             + chunk(b'data', b'1234')),
+    # Across the 64 KiB read-ahead: a header split by a refill, a pad byte
+    # and then a chunk larger than the buffer.
+    'header_across_refill.wav': riff(chunk(b'fmt ', pcm) + chunk(b'data', b'\x01' * 65488) + chunk(b'LIST', b'')),
+    'pad_then_large.wav': riff(chunk(b'fmt ', pcm) + chunk(b'junk', b'abc') + b'\0' + chunk(b'LIST', b'x' * 70000)
+                               + chunk(b'data', b'12')),
     'a b (1).wav': wave(pcm),
     '\u00e9t\u00e9 \u266b.wav': wave(pcm),
 }

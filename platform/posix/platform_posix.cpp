@@ -1,9 +1,9 @@
 // The POSIX (Linux) backend of the platform seam.
 //
 // Sections: text conversion between UTF-16 and the bytes of names and the
-// console; the command line built from argv; the input file with its
-// read-ahead buffer; standard streams; error texts; start-up facts; heap and
-// debugging; the environment; the table.
+// console; the command line built from argv; the input file; standard
+// streams; error texts; start-up facts; heap and debugging; the environment;
+// the table.
 //
 // Names and arguments are UTF-8 bytes to the system but UTF-16 to the
 // program. A byte that is not part of valid UTF-8 becomes one character
@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include "platform/platform.h"
+#include "runtime/format.h"
 
 namespace {
 
@@ -191,18 +192,17 @@ const WChar* PosixCommandLine(int argc, char** argv) {
 
 // --- The input file -------------------------------------------------------------
 
-// The walk is strictly forward and reads small headers; serving them from a
-// read-ahead buffer keeps a file of many small chunks to a few system calls.
-struct PosixFile {
-    int fd;
-    uint32_t size;
-    uint32_t start;  // first unread byte in buffer
-    uint32_t end;    // end of the bytes in buffer
-    uint8_t buffer[65536];
-};
+// Handles are descriptors plus one, so 0 stays "no handle" and every open
+// file has its own.
+int FdOf(OsHandle handle) { return static_cast<int>(handle) - 1; }
 
-// Zero-initialised, so the buffer costs nothing in the executable.
-PosixFile g_file;
+// What fstat told when the file was opened, so its size costs no second
+// call. Only the latest open is kept; another descriptor asks again.
+struct OpenedFile {
+    int fd;
+    uint64_t size;
+};
+OpenedFile g_lastOpened = {-1, 0};
 
 OsHandle PosixOpenFile(const WChar* name) {
     size_t length = 0;
@@ -235,23 +235,24 @@ OsHandle PosixOpenFile(const WChar* name) {
         errno = error;
         return kNoHandle;
     }
-    g_file.fd = fd;
-    // A size of 0xFFFFFFFF or more cannot be told from a failure: refused.
-    g_file.size = st.st_size >= 0xFFFFFFFF ? 0xFFFFFFFFu : static_cast<uint32_t>(st.st_size);
-    g_file.start = 0;
-    g_file.end = 0;
-    return reinterpret_cast<OsHandle>(&g_file);
+    g_lastOpened = {fd, static_cast<uint64_t>(st.st_size)};
+    return fd + 1;
 }
 
-PosixFile* FileOf(OsHandle handle) { return reinterpret_cast<PosixFile*>(handle); }
-
 bool PosixFileSize(OsHandle handle, uint32_t* size) {
-    PosixFile* file = FileOf(handle);
-    if (file->size == 0xFFFFFFFFu) {
+    int fd = FdOf(handle);
+    uint64_t bytes = g_lastOpened.size;
+    if (fd != g_lastOpened.fd) {
+        struct stat st;
+        if (fstat(fd, &st) != 0) return false;
+        bytes = static_cast<uint64_t>(st.st_size);
+    }
+    // A size of 0xFFFFFFFF or more cannot be told from a failure: refused.
+    if (bytes >= 0xFFFFFFFFu) {
         errno = EFBIG;
         return false;
     }
-    *size = file->size;
+    *size = static_cast<uint32_t>(bytes);
     return true;
 }
 
@@ -276,77 +277,26 @@ bool ReadFully(int fd, uint8_t* out, size_t count, size_t* got) {
     return true;
 }
 
-// Everything but a small read from the buffer: refills, large reads, the end.
-__attribute__((noinline)) bool ReadThroughBuffer(PosixFile* file, uint8_t* out, uint32_t count, uint32_t* got) {
-    uint32_t done = 0;
-    while (done < count) {
-        if (file->start == file->end) {
-            uint32_t wanted = count - done;
-            if (wanted >= sizeof file->buffer) {
-                // Large reads go straight to the caller.
-                size_t n = 0;
-                bool ok = ReadFully(file->fd, out + done, wanted, &n);
-                *got = done + static_cast<uint32_t>(n);
-                return ok;
-            }
-            ssize_t n = ReadOnce(file->fd, file->buffer, sizeof file->buffer);
-            if (n < 0) {
-                *got = done;
-                return false;
-            }
-            if (n == 0) break;
-            file->start = 0;
-            file->end = static_cast<uint32_t>(n);
-        }
-        uint32_t available = file->end - file->start;
-        uint32_t take = count - done < available ? count - done : available;
-        memcpy(out + done, file->buffer + file->start, take);
-        file->start += take;
-        done += take;
-    }
-    *got = done;
-    return true;
-}
-
 bool PosixReadFile(OsHandle handle, void* buffer, uint32_t count, uint32_t* got) {
-    PosixFile* file = FileOf(handle);
-    uint8_t* out = static_cast<uint8_t*>(buffer);
-    if (count > 16 || count > file->end - file->start) return ReadThroughBuffer(file, out, count, got);
-    // A chunk header from the read-ahead buffer, the walk's usual read: kept
-    // free of the slow path's cost.
-    const uint8_t* from = file->buffer + file->start;
-    uint32_t i = 0;
-    for (; i + 4 <= count; i += 4) memcpy(out + i, from + i, 4);  // one 32-bit move each
-    for (; i < count; ++i) out[i] = from[i];
-    file->start += count;
-    *got = count;
-    return true;
+    ssize_t n = ReadOnce(FdOf(handle), buffer, count);
+    *got = n > 0 ? static_cast<uint32_t>(n) : 0;
+    return n >= 0;
 }
 
 bool PosixSkipForward(OsHandle handle, uint64_t count) {
-    PosixFile* file = FileOf(handle);
-    uint32_t available = file->end - file->start;
-    if (count <= available) {
-        file->start += static_cast<uint32_t>(count);
-        return true;
-    }
-    file->start = file->end = 0;
-    return lseek(file->fd, static_cast<off_t>(count - available), SEEK_CUR) >= 0;
+    return lseek(FdOf(handle), static_cast<off_t>(count), SEEK_CUR) >= 0;
 }
 
 void PosixCloseFile(OsHandle handle) {
-    PosixFile* file = FileOf(handle);
-    close(file->fd);
-    file->fd = -1;
+    int fd = FdOf(handle);
+    if (fd == g_lastOpened.fd) g_lastOpened.fd = -1;
+    close(fd);
 }
 
 uint32_t PosixLastError() { return static_cast<uint32_t>(errno); }
 void PosixSetLastError(uint32_t code) { errno = static_cast<int>(code); }
 
 // --- Standard streams ------------------------------------------------------------
-
-// Handles are descriptors plus one, so 0 stays "no handle".
-int FdOf(OsHandle handle) { return static_cast<int>(handle) - 1; }
 
 // A standard descriptor that was closed at start is filled with /dev/null,
 // so the input file can never land on it and be written to or closed as if
@@ -418,22 +368,16 @@ void* PosixModuleHandle(const WChar*) { return nullptr; }
 
 // --- Start-up facts ----------------------------------------------------------------
 
-uint32_t ParseNumber(const char*& p) {
-    uint32_t value = 0;
-    while (*p >= '0' && *p <= '9') value = value * 10 + static_cast<uint32_t>(*p++ - '0');
-    return value;
-}
-
 // The kernel release "major.minor.patch-..." stands for the version and build.
 bool PosixGetVersion(OsVersionInfo* info) {
     struct utsname names;
     if (uname(&names) != 0) return false;
     const char* p = names.release;
-    info->dwMajorVersion = ParseNumber(p);
+    info->dwMajorVersion = ParseDecimal(p);
     if (*p == '.') ++p;
-    info->dwMinorVersion = ParseNumber(p);
+    info->dwMinorVersion = ParseDecimal(p);
     if (*p == '.') ++p;
-    info->dwBuildNumber = ParseNumber(p);
+    info->dwBuildNumber = ParseDecimal(p);
     info->dwPlatformId = 0;
     return true;
 }
@@ -551,40 +495,46 @@ bool PosixEnvironmentVariable(const WChar* name, WChar* value, uint32_t capacity
     return true;
 }
 
-}  // namespace
-
 // --- The table ---------------------------------------------------------------------
 
-Platform g_platform = {
-    PosixCommandLine,
-    PosixExitProcess,
-    PATH_MAX,
-    PosixOpenFile,
-    PosixFileSize,
-    PosixReadFile,
-    PosixSkipForward,
-    PosixCloseFile,
-    PosixLastError,
-    PosixSetLastError,
-    PosixGetStdHandles,
-    PosixIsConsole,
-    PosixWriteConsole,
-    PosixWriteFile,
-    PosixCloseHandle,
-    PosixSystemMessage,
-    PosixModuleHandle,
-    PosixGetVersion,
-    0x0206,  // Linux 2.6: every kernel the program runs on
-    PosixReadSystemValue,
-    PosixCounterFrequency,
-    PosixGetSystemInfo,
-    PosixLoadLibrary,
-    PosixGetProcAddress,
-    PosixFreeLibrary,
-    PosixHeapAlloc,
-    PosixHeapFree,
-    PosixIsDebuggerPresent,
-    PosixDebugBreak,
-    nullptr,
-    PosixEnvironmentVariable,
-};
+// Every entry is set by name, so two entries of one type cannot change places
+// unnoticed; the compiler makes the table before the program starts.
+constexpr Platform PosixPlatform() {
+    Platform p{};
+    p.commandLine = PosixCommandLine;
+    p.exitProcess = PosixExitProcess;
+    p.maxPath = PATH_MAX;
+    p.openFile = PosixOpenFile;
+    p.fileSize = PosixFileSize;
+    p.readFile = PosixReadFile;
+    p.skipForward = PosixSkipForward;
+    p.closeFile = PosixCloseFile;
+    p.lastError = PosixLastError;
+    p.setLastError = PosixSetLastError;
+    p.getStdHandles = PosixGetStdHandles;
+    p.isConsole = PosixIsConsole;
+    p.writeConsole = PosixWriteConsole;
+    p.writeFile = PosixWriteFile;
+    p.closeHandle = PosixCloseHandle;
+    p.systemMessage = PosixSystemMessage;
+    p.moduleHandle = PosixModuleHandle;
+    p.getVersion = PosixGetVersion;
+    p.minimumVersion = 0x0206;  // Linux 2.6: every kernel the program runs on
+    p.readSystemValue = PosixReadSystemValue;
+    p.counterFrequency = PosixCounterFrequency;
+    p.getSystemInfo = PosixGetSystemInfo;
+    p.loadLibrary = PosixLoadLibrary;
+    p.getProcAddress = PosixGetProcAddress;
+    p.freeLibrary = PosixFreeLibrary;
+    p.heapAlloc = PosixHeapAlloc;
+    p.heapFree = PosixHeapFree;
+    p.isDebuggerPresent = PosixIsDebuggerPresent;
+    p.debugBreak = PosixDebugBreak;
+    // systemFormat stays null: the program's own formatter makes the text.
+    p.environmentVariable = PosixEnvironmentVariable;
+    return p;
+}
+
+}  // namespace
+
+Platform g_platform = PosixPlatform();

@@ -238,40 +238,46 @@ bool WinEnvironmentVariable(const WChar* name, WChar* value, uint32_t capacity) 
     return length != 0 && length < capacity;
 }
 
-}  // namespace
-
 // --- The table ---------------------------------------------------------------------------
 
-Platform g_platform = {
-    WinCommandLine,
-    WinExitProcess,
-    MAX_PATH,
-    WinOpenFile,
-    WinFileSize,
-    WinReadFile,
-    WinSkipForward,
-    WinCloseFile,
-    WinLastError,
-    WinSetLastError,
-    WinGetStdHandles,
-    WinIsConsole,
-    WinWriteConsole,
-    WinWriteFile,
-    WinCloseHandle,
-    WinSystemMessage,
-    WinModuleHandle,
-    WinGetVersion,
-    0x0500,  // Windows 2000
-    WinReadSystemValue,
-    WinCounterFrequency,
-    WinGetSystemInfo,
-    WinLoadLibrary,
-    WinGetProcAddress,
-    WinFreeLibrary,
-    WinHeapAlloc,
-    WinHeapFree,
-    WinIsDebuggerPresent,
-    WinDebugBreak,
-    WinSystemFormat,
-    WinEnvironmentVariable,
-};
+// Every entry is set by name, so two entries of one type cannot change places
+// unnoticed; the compiler makes the table before the program starts.
+constexpr Platform WinPlatform() {
+    Platform p{};
+    p.commandLine = WinCommandLine;
+    p.exitProcess = WinExitProcess;
+    p.maxPath = MAX_PATH;
+    p.openFile = WinOpenFile;
+    p.fileSize = WinFileSize;
+    p.readFile = WinReadFile;
+    p.skipForward = WinSkipForward;
+    p.closeFile = WinCloseFile;
+    p.lastError = WinLastError;
+    p.setLastError = WinSetLastError;
+    p.getStdHandles = WinGetStdHandles;
+    p.isConsole = WinIsConsole;
+    p.writeConsole = WinWriteConsole;
+    p.writeFile = WinWriteFile;
+    p.closeHandle = WinCloseHandle;
+    p.systemMessage = WinSystemMessage;
+    p.moduleHandle = WinModuleHandle;
+    p.getVersion = WinGetVersion;
+    p.minimumVersion = 0x0500;  // Windows 2000
+    p.readSystemValue = WinReadSystemValue;
+    p.counterFrequency = WinCounterFrequency;
+    p.getSystemInfo = WinGetSystemInfo;
+    p.loadLibrary = WinLoadLibrary;
+    p.getProcAddress = WinGetProcAddress;
+    p.freeLibrary = WinFreeLibrary;
+    p.heapAlloc = WinHeapAlloc;
+    p.heapFree = WinHeapFree;
+    p.isDebuggerPresent = WinIsDebuggerPresent;
+    p.debugBreak = WinDebugBreak;
+    p.systemFormat = WinSystemFormat;
+    p.environmentVariable = WinEnvironmentVariable;
+    return p;
+}
+
+}  // namespace
+
+Platform g_platform = WinPlatform();

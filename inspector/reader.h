@@ -1,0 +1,56 @@
+// The file as the walk reads it: strictly forward, through a read-ahead
+// buffer, so a file of many small chunks costs a few reads of the system and
+// every header is a copy from memory. The platform only opens, reads, skips
+// and closes; buffering is decided here, the same on every system.
+#ifndef SONDREL_INSPECTOR_READER_H
+#define SONDREL_INSPECTOR_READER_H
+
+#include <stdint.h>
+
+#include "platform/platform.h"
+
+// One refill's worth: large enough that the headers of a typical file come in
+// one read, small enough to stay out of the way of the sound data's pages.
+constexpr uint32_t kReadAheadSize = 65536;
+
+// The largest read that takes the inline road: a chunk header, the RIFF
+// header, a 16-byte descriptor.
+constexpr uint32_t kInlineReadLimit = 16;
+
+struct FileReader {
+    OsHandle file;
+    uint32_t start;  // first unread byte of buffer
+    uint32_t end;    // end of the bytes in buffer
+    uint8_t buffer[kReadAheadSize];
+};
+
+// Starts reading file from its current position with an empty buffer.
+void ReaderStart(FileReader& reader, OsHandle file);
+
+// Everything but a small read the buffer can serve: refills, large reads,
+// the end of the file.
+bool ReadThroughBuffer(FileReader& reader, uint8_t* out, uint32_t count, uint32_t* got);
+
+// Reads up to count bytes; *got receives how many arrived (fewer only at the
+// end of the file). False on a failed read of the system, whose last error
+// tells why.
+inline bool ReaderRead(FileReader& reader, void* buffer, uint32_t count, uint32_t* got) {
+    uint8_t* out = static_cast<uint8_t*>(buffer);
+    if (count > kInlineReadLimit || count > reader.end - reader.start) {
+        return ReadThroughBuffer(reader, out, count, got);
+    }
+    // A chunk header from the buffer, the walk's usual read: no call at all.
+    // The walk's sizes are constants, so the compiler turns this loop into a
+    // move or two.
+    const uint8_t* from = reader.buffer + reader.start;
+    for (uint32_t i = 0; i < count; ++i) out[i] = from[i];
+    reader.start += count;
+    *got = count;
+    return true;
+}
+
+// Moves forward by count bytes: within the buffer when they are there, else
+// past what it holds through the system.
+bool ReaderSkip(FileReader& reader, uint64_t count);
+
+#endif

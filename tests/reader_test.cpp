@@ -1,0 +1,112 @@
+// The read-ahead reader under the walk, through the fake platform: reads and
+// skips that cross the buffer's edge, and system reads that fail or come up
+// short at a refill. Rows that succeed run through the built program too.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "inspector/reader.h"
+#include "tests/test_support.h"
+
+namespace {
+
+const std::string kFmt = Format16(1, 1, 8000, 8);
+const std::string kFmtLines = Lines({"Format descriptor size: 16 / 0x10", "Format: PCM/8000/8/1"});
+
+// The last chunk header starts 4 bytes before the buffer's end.
+const std::string kHeaderAcross =
+    Riff(Chunk("fmt ", kFmt) + Chunk("data", std::string(kReadAheadSize - 48, '\x01')) + Chunk("LIST", ""));
+const std::string kHeaderAcrossLines = kFmtLines + Lines({"Wave data size: 65488 / 0xffd0"});
+
+// The last chunk header starts at the buffer's end.
+const std::string kHeaderAtEdge =
+    Riff(Chunk("fmt ", kFmt) + Chunk("data", std::string(kReadAheadSize - 44, '\x01')) + Chunk("LIST", ""));
+
+// The descriptor starts 6 bytes before the buffer's end.
+const std::string kDescriptorAcross =
+    Riff(Chunk("LIST", std::string(kReadAheadSize - 34, 'x')) + Chunk("fmt ", kFmt) + Chunk("data", "12"));
+const std::string kDescriptorAcrossLines = Lines({"*** Unknown chunk \"LIST\" at 12 / 0xc, size 65502 / 0xffde"});
+
+// A pad byte, then a chunk that goes on past the buffer.
+const std::string kPadThenLarge = Riff(Chunk("fmt ", kFmt) + PaddedChunk("junk", "abc") +
+                                       Chunk("LIST", std::string(70000, 'x')) + Chunk("data", "12"));
+const std::string kPadThenLargeLines =
+    kFmtLines + Lines({"*** Unknown chunk \"junk\" at 36 / 0x24, size 3 / 0x3",
+                       "*** Unknown chunk \"LIST\" at 48 / 0x30, size 70000 / 0x11170"});
+
+const std::string kReadError = "(5 - Input/output error)";
+
+TEST(Reader, RefillsSkipsAndFaults) {
+    struct {
+        const char* name;
+        const std::string& file;
+        int readsLeft;    // system reads that succeed before the rest fail
+        int shortReadAt;  // the system read that comes up one byte short
+        bool failSkip;
+        std::string out;
+        std::string err;
+        uint32_t code;
+    } cases[] = {
+        {"a header read across a refill", kHeaderAcross, -1, -1, false,
+         kHeaderAcrossLines + Lines({"*** Unknown chunk \"LIST\" at 65532 / 0xfffc, size 0 / 0x0"}), "", 0},
+        {"a short read at the refill", kHeaderAcross, -1, 1, false, kHeaderAcrossLines,
+         Lines({"Read only 7 bytes of 8"}), 102},
+        {"a failed read at the refill", kHeaderAcross, 1, -1, false, kHeaderAcrossLines,
+         Lines({"Cannot read 8 bytes " + kReadError}), 102},
+        {"a skip to the buffer's end needs no skip of the system", kHeaderAtEdge, -1, -1, true,
+         kFmtLines + Lines({"Wave data size: 65492 / 0xffd4", "*** Unknown chunk \"LIST\" at 65536 / 0x10000, size 0 / 0x0"}),
+         "", 0},
+        {"a descriptor read across a refill", kDescriptorAcross, -1, -1, false,
+         kDescriptorAcrossLines + kFmtLines + Lines({"Wave data size: 2 / 0x2"}), "", 0},
+        {"a failed descriptor read at the refill", kDescriptorAcross, 1, -1, false,
+         kDescriptorAcrossLines + Lines({"Format descriptor size: 16 / 0x10"}),
+         Lines({"Cannot read 16 bytes " + kReadError}), 102},
+        {"a padded chunk, then a skip past the buffer", kPadThenLarge, -1, -1, false,
+         kPadThenLargeLines + Lines({"Wave data size: 2 / 0x2"}), "", 0},
+        {"a failed skip past the buffer", kPadThenLarge, -1, -1, true, kPadThenLargeLines,
+         Lines({"Cannot skip chunk data (29 - Illegal seek)"}), 102},
+        {"the first read fails", kHeaderAcross, 0, -1, false, "", Lines({"Cannot read 12 bytes " + kReadError}), 102},
+        {"the first read comes up short", Riff(""), -1, 0, false, "", Lines({"Read only 11 bytes of 12"}), 102},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakePlatform fake;
+        fake.files[u"a.wav"] = c.file;
+        fake.readsLeft = c.readsLeft;
+        fake.shortReadAt = c.shortReadAt;
+        fake.failSkip = c.failSkip;
+        EXPECT_EQ(fake.Run(u"a.wav"), c.code);
+        EXPECT_EQ(fake.out, c.out);
+        EXPECT_EQ(fake.err, c.err);
+        EXPECT_EQ(fake.liveBlocks, 0);
+        EXPECT_EQ(fake.openFiles, 0);
+        if (c.code == 0) {
+            ScopedFile file("r.wav", c.file);
+            EXPECT_EQ(RunSondrel("r.wav"), (RunResult{c.out, c.err, int(c.code)}));
+        }
+    }
+}
+
+// Every read size the buffer serves, straight through the reader: the bytes
+// asked for arrive and not one more is written.
+TEST(Reader, EachSizeFromTheBuffer) {
+    std::string bytes;
+    for (int i = 0; i < 200; ++i) bytes += char(i);
+    FakePlatform fake;
+    fake.files[u"a.wav"] = bytes;
+    static FileReader reader;  // too large for the stack
+    ReaderStart(reader, g_platform.openFile(u"a.wav"));
+    size_t at = 0;
+    for (uint32_t count = 1; count <= kInlineReadLimit + 1; ++count) {
+        SCOPED_TRACE(count);
+        char out[kInlineReadLimit + 2];
+        std::fill(out, out + sizeof out, '*');
+        uint32_t got = 0;
+        EXPECT_TRUE(ReaderRead(reader, out, count, &got));
+        EXPECT_EQ(std::string(out, got + 1), bytes.substr(at, count) + "*");
+        at += count;
+    }
+    g_platform.closeFile(reader.file);
+}
+
+}  // namespace
