@@ -90,9 +90,12 @@ bool WriteTextLine(OsHandle handle, const WChar* format, const uint64_t* slots, 
     if (appendLineEnd) {
         line[count++] = u'\r';
         line[count++] = u'\n';
+    } else if (count == 0) {
+        // Nothing to write; a line with its end is never empty, so the
+        // usual path does not test for it.
+        return true;
     }
     bool console = g_platform.isConsole(handle);
-    if (count == 0) return true;
     if (console) return g_platform.writeConsole(handle, line, count);
     if (g_utf8Streams) return WriteUtf8Line(handle, line, count);
     if (!kLittleEndianHost) {
