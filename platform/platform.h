@@ -124,6 +124,12 @@ struct Platform {
     // wsprintfW; elsewhere this is null and the program's own formatter makes
     // the same text.
     int (*systemFormat)(WChar* buffer, const WChar* format, ...);
+
+    // --- Environment ---------------------------------------------------------
+    // The value of an environment variable as a terminated string of at most
+    // capacity units, terminator included. False when it is not set, is
+    // empty, or does not fit.
+    bool (*environmentVariable)(const WChar* name, WChar* value, uint32_t capacity);
 };
 
 // The table the program calls through. Tests may change entries and must put

@@ -127,15 +127,18 @@ std::string ShellQuote(const std::string& text) {
     return quoted + "'";
 }
 
-RunResult RunSondrel(const std::string& shellArguments) {
+RunResult RunSondrelRaw(const std::string& environment, const std::string& shellArguments) {
     std::string dir = ScratchDir();
-    std::string command = "cd " + ShellQuote(dir) + " && " + ShellQuote(SONDREL_BINARY) +
-                          " >run.out 2>run.err " + shellArguments + "; echo $? >run.code";
+    std::string command = "cd " + ShellQuote(dir) + " && env -u SONDREL_ENCODING " + environment + " " +
+                          ShellQuote(SONDREL_BINARY) + " >run.out 2>run.err " + shellArguments + "; echo $? >run.code";
     std::system(command.c_str());
-    RunResult result;
-    result.out = Utf16LeToUtf8(ReadWhole(dir + "/run.out"));
-    result.err = Utf16LeToUtf8(ReadWhole(dir + "/run.err"));
-    result.code = std::atoi(ReadWhole(dir + "/run.code").c_str());
+    return {ReadWhole(dir + "/run.out"), ReadWhole(dir + "/run.err"), std::atoi(ReadWhole(dir + "/run.code").c_str())};
+}
+
+RunResult RunSondrel(const std::string& shellArguments) {
+    RunResult result = RunSondrelRaw("", shellArguments);
+    result.out = Utf16LeToUtf8(result.out);
+    result.err = Utf16LeToUtf8(result.err);
     return result;
 }
 
@@ -230,6 +233,10 @@ bool FakeWrite(OsHandle handle, const void* bytes, uint32_t count) {
 
 void FakeCloseHandle(OsHandle) {}
 
+// The runs inside the test process write UTF-16LE whatever the tester's
+// environment holds.
+bool FakeEnvironmentVariable(const WChar*, WChar*, uint32_t) { return false; }
+
 void* CountingAllocate(size_t size, uint32_t) {
     if (g_fake->allocationsLeft == 0) return nullptr;
     if (g_fake->allocationsLeft > 0) --g_fake->allocationsLeft;
@@ -267,6 +274,7 @@ FakePlatform::FakePlatform() : saved(g_platform) {
     g_platform.isConsole = FakeIsConsole;
     g_platform.writeFile = FakeWrite;
     g_platform.closeHandle = FakeCloseHandle;
+    g_platform.environmentVariable = FakeEnvironmentVariable;
     g_memoryHooks.allocate = CountingAllocate;
     g_memoryHooks.free = CountingFree;
     ResetRuntime();

@@ -74,9 +74,12 @@ inline bool operator==(const RunResult& a, const RunResult& b) {
 void PrintTo(const RunResult& run, std::ostream* os);
 
 // Runs the built program with a shell-quoted argument text, both streams
-// redirected to files, in the scratch folder. Redirections in the argument
-// text come later and so win.
+// redirected to files, in the scratch folder, without SONDREL_ENCODING.
+// Redirections in the argument text come later and so win.
 RunResult RunSondrel(const std::string& shellArguments);
+// The same with variables ("NAME=value ...") added to an environment that
+// lacks SONDREL_ENCODING; the streams are left as the bytes written.
+RunResult RunSondrelRaw(const std::string& environment, const std::string& shellArguments);
 std::string ShellQuote(const std::string& text);
 
 // --- Fake platform ---------------------------------------------------------------

@@ -1,27 +1,36 @@
 #!/usr/bin/env bash
-# The Windows program under Wine against the Linux program, run for run: every
+# Another build of the program against the Linux program, run for run: the
+# Windows program under Wine, or a Linux program for another machine under an
+# emulator (qemu-aarch64, qemu-s390x). Every
 # file under tests/data/ and examples/ and a set of made ones (damaged headers,
 # odd chunks, every kind of descriptor, files at and past 4 GiB, awkward
-# names), each with every option set, and a few bad command lines. Both must
-# write the same bytes to standard output and standard error (UTF-16LE, CR LF,
-# no byte-order mark) and end with the same exit code. Allowed to differ: the
+# names), each with every option set, and a few bad command lines, and some
+# of them again with SONDREL_ENCODING=utf-8. Both must write the same bytes to
+# standard output and standard error (UTF-16LE, CR LF, no byte-order mark; or
+# UTF-8 and LF when asked) and end with the same exit code. Allowed to differ: the
 # text inside the "(...)" of a failed system call, which is the system's own,
 # and exit codes above 255, of which Linux keeps the low 8 bits.
 #
 # Usage: tests/wine_e2e.sh <Linux build dir> <Windows build dir>
+#        tests/wine_e2e.sh <Linux build dir> <other build dir> <runner>
 set -euo pipefail
 
-if [ $# -ne 2 ]; then
-    echo "usage: $0 <Linux build dir> <Windows build dir>" >&2
+if [ $# -ne 2 ] && [ $# -ne 3 ]; then
+    echo "usage: $0 <Linux build dir> <Windows build dir> | <other build dir> <runner>" >&2
     exit 2
 fi
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 linux_program=$(cd "$1" && pwd)/sondrel
-windows_program=$(cd "$2" && pwd)/sondrel.exe
-for program in "$linux_program" "$windows_program"; do
+runner=${3:-wine}
+if [ "$runner" = wine ]; then
+    other_program=$(cd "$2" && pwd)/sondrel.exe
+else
+    other_program=$(cd "$2" && pwd)/sondrel
+fi
+for program in "$linux_program" "$other_program"; do
     [ -f "$program" ] || { echo "$0: no $program; build it first" >&2; exit 2; }
 done
-command -v wine >/dev/null || { echo "$0: wine is not installed" >&2; exit 2; }
+command -v "$runner" >/dev/null || { echo "$0: $runner is not installed" >&2; exit 2; }
 
 # The Wine prefix of the Windows build folder, the one its ctest uses.
 export WINEPREFIX=${WINEPREFIX:-$(cd "$2" && pwd)/wine-prefix}
@@ -133,13 +142,20 @@ PYTHON
 
 # The first Wine start creates the prefix and starts Wine's services; with
 # nothing of ours to hold open, they serve the runs below and then go.
-"${wine[@]}" cmd /c exit </dev/null >/dev/null 2>&1 || true
+if [ "$runner" = wine ]; then
+    run_other=("${wine[@]}")
+    "${wine[@]}" cmd /c exit </dev/null >/dev/null 2>&1 || true
+else
+    run_other=("$runner")
+fi
 
 # Wine's start-up failing before the program runs, exactly as it shows: exit
 # code 1, no output, and this one line on standard error.
 wine_start_failure='err:virtual:virtual_alloc_first_teb wine: failed to map the shared user data: c0000018'
 
 runs=0
+# The value of SONDREL_ENCODING for the runs; unset when empty.
+encoding=
 # run_both <folder> <argument>...: one run of each program from the folder.
 run_both() {
     local folder=$1
@@ -147,19 +163,20 @@ run_both() {
     runs=$((runs + 1))
     local run="$work/runs/$runs"
     mkdir -p "$run"
-    printf '%s\n' "$folder" "$@" >"$run/arguments"
+    printf '%s\n' "$encoding" "$folder" "$@" >"$run/arguments"
     (
         cd "$folder"
         set +e
+        if [ -n "$encoding" ]; then export SONDREL_ENCODING=$encoding; else unset SONDREL_ENCODING; fi
         "$linux_program" "$@" </dev/null >"$run/linux.out" 2>"$run/linux.err"
         echo $? >"$run/linux.code"
         local attempt
         for attempt in 1 2 3; do
-            "${wine[@]}" "$windows_program" "$@" </dev/null >"$run/windows.out" 2>"$run/windows.err"
-            echo $? >"$run/windows.code"
+            "${run_other[@]}" "$other_program" "$@" </dev/null >"$run/other.out" 2>"$run/other.err"
+            echo $? >"$run/other.code"
             # Only that failure is run again; any other outcome is compared.
-            [ "$(cat "$run/windows.code")" = 1 ] && [ ! -s "$run/windows.out" ] &&
-                [ "$(cat "$run/windows.err")" = "$wine_start_failure" ] || break
+            [ "$(cat "$run/other.code")" = 1 ] && [ ! -s "$run/other.out" ] &&
+                [ "$(cat "$run/other.err")" = "$wine_start_failure" ] || break
             echo "wine_e2e: Wine failed to start (its shared user data address was taken); running again: $*" >&2
         done
     )
@@ -187,15 +204,30 @@ run_files "$made" "${made_files[@]}" missing.wav
 for arguments in "" "-x -y usual.wav" "-vf usual.wav" "-V usual.wav" "-" "-v" "usual.wav extra" '"a b (1).wav"'; do
     eval "run_both \"\$made\" $arguments"
 done
+# UTF-8 output on request: the awkward names, every kind of line, a failure.
+encoding=utf-8
+run_files "$made" 'été ♫.wav' binary_ids.wav ext_other_guid.wav fmt_short.wav missing.wav
+run_both "$made"
+run_both "$made" -x -y usual.wav
+encoding=
 
-python3 - "$work/runs" <<'PYTHON'
+python3 - "$work/runs" "$runner" <<'PYTHON'
 import os, re, sys
 
 # Lines that carry a system error text: the text inside the last "(...)" is
 # the system's and may differ; the rest of the line may not.
 SYSTEM_ERROR = re.compile(r'^((?:Cannot open ".*"|Cannot get file size|Cannot read \d+ bytes|Cannot skip chunk data) )\(.*\)$')
 
-def decode(raw, what, problems):
+def decode(raw, what, problems, utf8):
+    if utf8:
+        try:
+            text = raw.decode('utf-8')
+        except UnicodeDecodeError as e:
+            problems.append('%s is not UTF-8: %s' % (what, e))
+            text = raw.decode('utf-8', errors='replace')
+        if '\r' in text or (text and not text.endswith('\n')):
+            problems.append(what + ' does not end each line with LF alone')
+        return text.replace('\n', '\r\n')
     if raw[:2] == b'\xff\xfe':
         problems.append(what + ' starts with a byte-order mark')
     if len(raw) % 2:
@@ -218,28 +250,31 @@ passed = failed = 0
 for run in sorted(os.listdir(root), key=int):
     d = os.path.join(root, run)
     problems = []
-    lines = read(os.path.join(d, 'arguments')).decode().splitlines()
-    label = ' '.join(lines[1:]) or '(no arguments)'
+    lines = read(os.path.join(d, 'arguments')).decode().split('\n')[:-1]
+    encoding, folder = lines[0], lines[1]
+    label = ' '.join(lines[2:]) or '(no arguments)'
+    if encoding:
+        label = 'SONDREL_ENCODING=%s %s' % (encoding, label)
     outs = {}
-    for side in ('linux', 'windows'):
-        out = decode(read(os.path.join(d, side + '.out')), side + ' standard output', problems)
-        err = decode(read(os.path.join(d, side + '.err')), side + ' standard error', problems)
+    for side in ('linux', 'other'):
+        out = decode(read(os.path.join(d, side + '.out')), side + ' standard output', problems, encoding != '')
+        err = decode(read(os.path.join(d, side + '.err')), side + ' standard error', problems, encoding != '')
         code = int(read(os.path.join(d, side + '.code')))
         outs[side] = (out, err, code)
-    (lo, le, lc), (wo, we, wc) = outs['linux'], outs['windows']
-    if read(os.path.join(d, 'linux.out')) != read(os.path.join(d, 'windows.out')):
-        problems.append('standard output differs:\n--- linux\n%s--- windows\n%s' % (lo, wo))
+    (lo, le, lc), (wo, we, wc) = outs['linux'], outs['other']
+    if read(os.path.join(d, 'linux.out')) != read(os.path.join(d, 'other.out')):
+        problems.append('standard output differs:\n--- linux\n%s--- other\n%s' % (lo, wo))
     if without_system_texts(le) != without_system_texts(we):
-        problems.append('standard error differs:\n--- linux\n%s--- windows\n%s' % (le, we))
+        problems.append('standard error differs:\n--- linux\n%s--- other\n%s' % (le, we))
     if lc % 256 != wc % 256:
-        problems.append('exit code %d on linux, %d on windows' % (lc, wc))
+        problems.append('exit code %d on linux, %d on the other' % (lc, wc))
     if problems:
         failed += 1
-        print('FAIL %s (in %s)' % (label, lines[0]))
+        print('FAIL %s (in %s)' % (label, folder))
         for p in problems:
             print('  ' + p.replace('\n', '\n  '))
     else:
         passed += 1
-print('wine_e2e: %d passed, %d failed' % (passed, failed))
+print('%s: %d passed, %d failed' % (sys.argv[2], passed, failed))
 sys.exit(1 if failed else 0)
 PYTHON

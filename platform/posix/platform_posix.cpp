@@ -2,7 +2,8 @@
 //
 // Sections: text conversion between UTF-16 and the bytes of names and the
 // console; the command line built from argv; the input file; standard
-// streams; error texts; start-up facts; heap and debugging; the table.
+// streams; error texts; start-up facts; heap and debugging; the environment;
+// the table.
 //
 // Names and arguments are UTF-8 bytes to the system but UTF-16 to the
 // program. A byte that is not part of valid UTF-8 becomes one character
@@ -524,6 +525,25 @@ bool PosixIsDebuggerPresent() {
 
 void PosixDebugBreak() { raise(SIGTRAP); }
 
+// --- Environment ---------------------------------------------------------------------
+
+// Names are ASCII; the value is UTF-8 bytes like a name of a file.
+bool PosixEnvironmentVariable(const WChar* name, WChar* value, uint32_t capacity) {
+    char narrow[64];
+    size_t n = 0;
+    for (; name[n] != 0; ++n) {
+        if (n + 1 >= sizeof narrow || name[n] >= 0x80) return false;
+        narrow[n] = static_cast<char>(name[n]);
+    }
+    narrow[n] = 0;
+    const char* text = getenv(narrow);
+    if (text == nullptr || *text == 0 || capacity == 0) return false;
+    size_t w = Utf8ToWide(reinterpret_cast<const uint8_t*>(text), strlen(text), value, capacity - 1);
+    if (w > capacity - 1) return false;
+    value[w] = 0;
+    return true;
+}
+
 // --- The table ---------------------------------------------------------------------
 
 // Every entry is set by name, so two entries of one type cannot change places
@@ -560,6 +580,7 @@ constexpr Platform PosixPlatform() {
     p.isDebuggerPresent = PosixIsDebuggerPresent;
     p.debugBreak = PosixDebugBreak;
     // systemFormat stays null: the program's own formatter makes the text.
+    p.environmentVariable = PosixEnvironmentVariable;
     return p;
 }
 

@@ -3,7 +3,7 @@
 //
 // Sections: the command line and process exit; the input file; last error;
 // standard streams and console; error texts; start-up facts; heap and
-// debugging; the system formatter; the table.
+// debugging; the system formatter; the environment; the table.
 //
 // WChar (char16_t) and wchar_t are both UTF-16 code units here, so text goes
 // to and from the system by a pointer cast, never by conversion.
@@ -230,6 +230,14 @@ int WinSystemFormat(WChar* buffer, const WChar* format, ...) {
     return length;
 }
 
+// --- Environment -------------------------------------------------------------------------
+
+// The result counts the terminator only when the value did not fit.
+bool WinEnvironmentVariable(const WChar* name, WChar* value, uint32_t capacity) {
+    DWORD length = GetEnvironmentVariableW(Wide(name), reinterpret_cast<wchar_t*>(value), capacity);
+    return length != 0 && length < capacity;
+}
+
 // --- The table ---------------------------------------------------------------------------
 
 // Every entry is set by name, so two entries of one type cannot change places
@@ -266,6 +274,7 @@ constexpr Platform WinPlatform() {
     p.isDebuggerPresent = WinIsDebuggerPresent;
     p.debugBreak = WinDebugBreak;
     p.systemFormat = WinSystemFormat;
+    p.environmentVariable = WinEnvironmentVariable;
     return p;
 }
 
