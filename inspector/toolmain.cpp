@@ -34,15 +34,16 @@ const WChar kUsageText[] =
 // reported; a malformed token ends parsing at once.
 ExitCode ParseOptions(const WChar*& position, RunOptions& options) {
     ExitCode outcome = ExitUndecided;
+    WChar echo[kEchoRoom];
     while (*position == u'-') {
         WChar letter = position[1];
         if (letter == 0 || IsCharInSet(letter, kBlankSet)) {
-            ReportError(u"No option letter: \"%s\"", position + 1);
+            ReportError(u"No option letter: \"%s\"", EchoText(position + 1, echo));
             return ExitBadCommandLine;
         }
         WChar next = position[2];
         if (next != 0 && !IsCharInSet(next, kBlankSet)) {
-            ReportError(u"No space after option: \"%s\"", position + 2);
+            ReportError(u"No space after option: \"%s\"", EchoText(position + 2, echo));
             return ExitBadCommandLine;
         }
         position = SkipCharsInSet(position + 2, kBlankSet);
@@ -51,7 +52,7 @@ ExitCode ParseOptions(const WChar*& position, RunOptions& options) {
             case u'o': options.printOffsets = true; break;
             case u'v': options.verbose = true; break;
             default:
-                ReportError(u"Invalid option \"%c\"", letter);
+                ReportError(u"Invalid option \"%c\"", EchoChar(letter));
                 outcome = ExitBadCommandLine;
                 break;
         }
@@ -85,7 +86,8 @@ ExitCode Run(const WChar* arguments) {
     }
     rest = SkipCharsInSet(rest, kBlankSet);
     if (*rest != 0) {
-        ReportError(u"Invalid rest of command line: \"%s\"", rest);
+        WChar echo[kEchoRoom];
+        ReportError(u"Invalid rest of command line: \"%s\"", EchoText(rest, echo));
         return ExitBadCommandLine;
     }
     return WalkChunks(fileName, options);
@@ -115,6 +117,16 @@ const WChar* SkipCharsInSet(const WChar* text, const WChar* set) {
     if (ContractBroken(text == nullptr)) return nullptr;
     while (*text != 0 && IsCharInSet(*text, set)) ++text;
     return text;
+}
+
+const WChar* EchoText(const WChar* text, WChar (&buffer)[kEchoRoom]) {
+    const WChar* c = text;
+    while (*c != 0 && EchoChar(*c) == *c) ++c;
+    if (*c == 0) return text;
+    uint32_t i = 0;
+    for (; i + 1 < kEchoRoom && text[i] != 0; ++i) buffer[i] = EchoChar(text[i]);
+    buffer[i] = 0;
+    return buffer;
 }
 
 const WChar* SkipProgramName(const WChar* commandLine) {

@@ -48,6 +48,14 @@ const WChar* NextToken(const WChar* text, WChar* buffer, uint32_t capacity, cons
 // The first occurrence of c among at most bound characters of text, or nullptr.
 const WChar* FindCharBounded(const WChar* text, uint32_t bound, WChar c);
 
+// Argument text as the program echoes it: each control character (U+0001 to
+// U+001F and DEL) shows as "?", as `ls -q` shows names, so an argument cannot
+// add report lines or send the terminal escape sequences. Returns text itself
+// when it holds none, else a copy in buffer (as much as fits in one line).
+constexpr uint32_t kEchoRoom = 1024;
+const WChar* EchoText(const WChar* text, WChar (&buffer)[kEchoRoom]);
+inline WChar EchoChar(WChar c) { return c < 0x20 || c == 0x7F ? u'?' : c; }
+
 // A null set is the blank set; the NUL character is in no set.
 bool IsCharInSet(WChar c, const WChar* set);
 const WChar* SkipCharsInSet(const WChar* text, const WChar* set);

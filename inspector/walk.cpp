@@ -185,7 +185,8 @@ ExitCode WalkFile(FileReader& reader, const WChar* fileName, RunOptions options,
     uint32_t fileSize = walk.fileSize;
     uint32_t riffSize = ReadLe32(header + 4);
     if (options.verbose) {
-        PrintMessage(u"File: %s", fileName);
+        WChar echo[kEchoRoom];
+        PrintMessage(u"File: %s", EchoText(fileName, echo));
         PrintMessage(u"File size: %u / %#x", fileSize, fileSize);
         PrintMessage(u"RIFF chink size: %u / %#x", riffSize, riffSize);
     }
@@ -258,7 +259,8 @@ ExitCode WalkChunks(const WChar* fileName, RunOptions options) {
     OsHandle file = g_platform.openFile(fileName);
     if (file == kNoHandle) {
         WChar error[256];
-        ReportError(u"Cannot open \"%s\" (%s)", fileName, LastErrorText(error));
+        WChar echo[kEchoRoom];
+        ReportError(u"Cannot open \"%s\" (%s)", EchoText(fileName, echo), LastErrorText(error));
         return ExitCannotOpen;
     }
     ReaderStart(g_reader, file);

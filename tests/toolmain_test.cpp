@@ -2,6 +2,8 @@
 // the quoting the POSIX entry rebuilds from argv, and the exit codes.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "inspector/toolmain.h"
 #include "tests/test_support.h"
 
@@ -111,6 +113,85 @@ TEST(CommandLine, ReadersThatLeaveAndAnEmptyEnvironment) {
     std::string bare = "cd " + ShellQuote(ScratchDir()) + " && env -i " + ShellQuote(SONDREL_BINARY) +
                          " a.wav >/dev/null 2>&1";
     EXPECT_EQ(std::system(bare.c_str()), 0);
+}
+
+// Control characters in echoed argument text show as "?": a name cannot add
+// report lines or reach the terminal as escape sequences. The file opened is
+// still the one named.
+TEST(CommandLine, ControlCharactersEchoedAsQuestionMarks) {
+    ScopedFile wave("x\nFormat: fake\x7F.wav", SimpleWave(Format16(1, 1, 8000, 8)));
+    const CommandLineCase cases[] = {
+        {"-v 'x\nFormat: fake\x7F.wav'",
+         Lines({"File: x?Format: fake?.wav", "File size: 52 / 0x34", "RIFF chink size: 44 / 0x2c",
+                "Found chunk \"fmt \" at 12 / 0xc, size 16 / 0x10", "Format descriptor size: 16 / 0x10",
+                "Format: PCM/8000/8/1", "Found chunk \"data\" at 36 / 0x24, size 8 / 0x8", "Wave data size: 8 / 0x8"}),
+         "", 0},
+        {"'\x1B[2J\r\x01'", "", Lines({"Cannot open \"?[2J??\" (2 - No such file or directory)"}), 101},
+        {"'-\x1B'", "", Lines({"Invalid option \"?\""}), 2},
+        {"'-v\x1B[0m'", "", Lines({"No space after option: \"?[0m\""}), 2},
+        {"- '\n'", "", Lines({"No option letter: \" ?\""}), 2},
+        {"a.wav 'b\rc'", "", Lines({"Invalid rest of command line: \"b?c\""}), 2},
+    };
+    for (const CommandLineCase& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        EXPECT_EQ(RunSondrel(c.arguments), (RunResult{c.out, c.err, c.code}));
+    }
+}
+
+// The command line rebuilt from the arguments holds 32767 characters: the
+// program's stand-in name "sondrel", then a blank and each argument, quoted
+// when it holds a blank. Lines from 30 below to 30 above the limit, of many
+// "-o" and one name padded with slashes; next to the real file lie the files
+// a name cut short would open. An argument list either arrives whole or is
+// refused whole.
+TEST(CommandLine, ArgumentListsAtTheLimitArriveWholeOrAreRefused) {
+    const std::string wave = SimpleWave(Format16(1, 1, 8000, 8));
+    const std::string decoy = SimpleWave(Format16(1, 2, 44100, 16));
+    const std::string good = Lines({"Format descriptor offset: 20 / 0x14", "Format descriptor size: 16 / 0x10",
+                                    "Format: PCM/8000/8/1", "Wave data offset: 44 / 0x2c", "Wave data size: 8 / 0x8"});
+    const RunResult refused{"", Lines({"No option letter: \"\""}), 2};
+    const struct {
+        std::string name;
+        size_t rebuilt;  // its length on the command line
+    } names[] = {{"my file.wav", 13}, {"myfile.wav", 10}, {"q\\\"x\".wav", 14}};
+    std::vector<std::unique_ptr<ScopedFile>> files;
+    for (const auto& n : names) {
+        files.emplace_back(new ScopedFile(n.name, wave));
+        for (const char* cut : {"", " -", "\"", "\" -", "\\"}) {
+            for (size_t dropped = 1; dropped <= 3; ++dropped) {
+                files.emplace_back(new ScopedFile(n.name.substr(0, n.name.size() - dropped) + cut, decoy));
+            }
+        }
+    }
+    const size_t kLimit = 32767;
+    for (const auto& n : names) {
+        for (bool trailing : {false, true}) {
+            const size_t fixed = 7 + 1 + n.rebuilt + (trailing ? 6 : 0);
+            for (size_t length = kLimit - 30; length <= kLimit + 30; ++length) {
+                const size_t options = (length - fixed - 1000) / 3;
+                const std::string name = "." + std::string(length - fixed - 3 * options - 1, '/') + n.name;
+                SCOPED_TRACE(std::to_string(length) + " " + n.name + (trailing ? " extra" : ""));
+                std::string arguments;
+                for (size_t i = 0; i < options; ++i) arguments += "-o ";
+                arguments += ShellQuote(name) + (trailing ? " extra" : "");
+                const RunResult fits = trailing ? RunResult{"", Lines({"Invalid rest of command line: \"extra\""}), 2}
+                                                : RunResult{good, "", 0};
+                EXPECT_EQ(RunSondrel(arguments), length <= kLimit ? fits : refused);
+            }
+        }
+    }
+}
+
+// The program name is never read back; however long the path the program
+// was started by, the arguments arrive.
+TEST(CommandLine, ProgramPathsOfAnyLength) {
+    ScopedFile wave("a.wav", SimpleWave(Format16(1, 1, 8000, 8)));
+    for (size_t length : {1023, 1024, 4095, 20000}) {
+        SCOPED_TRACE(length);
+        std::string name = std::string(length - 8, '/') + "sondrel";
+        std::string script = "exec -a " + ShellQuote(name) + " " + ShellQuote(SONDREL_BINARY) + " -v a.wav >/dev/null";
+        EXPECT_EQ(std::system(("cd " + ShellQuote(ScratchDir()) + " && bash -c " + ShellQuote(script)).c_str()), 0);
+    }
 }
 
 struct TokenCase {

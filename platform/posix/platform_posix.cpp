@@ -129,6 +129,12 @@ size_t WideToUtf8(const WChar* text, size_t count, uint8_t* out) {
 WChar g_commandLine[32768];
 constexpr size_t kCommandLineRoom = sizeof g_commandLine / sizeof g_commandLine[0] - 1;
 
+// The program name is only ever skipped, never read back, and the parser
+// looks for its end among its first 1024 characters only: a path may be 4095
+// characters long, so a fixed short name stands in for argv[0].
+const WChar kProgramName[] = u"sondrel";
+constexpr size_t kProgramNameLength = sizeof kProgramName / sizeof kProgramName[0] - 1;
+
 bool NeedsQuotes(const char* arg) {
     if (*arg == 0) return true;
     for (const char* p = arg; *p != 0; ++p) {
@@ -137,10 +143,11 @@ bool NeedsQuotes(const char* arg) {
     return false;
 }
 
-// Appends one argument in the quoting that the command-line parser undoes:
-// plain when that is unambiguous, else in double quotes with every backslash
-// and double quote escaped by a backslash. False when it does not fit.
-bool AppendArgument(size_t& length, const char* arg, bool escape) {
+// Appends a blank and one argument in the quoting that the command-line
+// parser undoes: plain when that is unambiguous, else in double quotes with
+// every backslash and double quote escaped by a backslash. False, with
+// nothing written, when it does not fit.
+bool AppendArgument(size_t& length, const char* arg) {
     const uint8_t* bytes = reinterpret_cast<const uint8_t*>(arg);
     size_t n = strlen(arg);
     // First the room it needs, then the text.
@@ -150,37 +157,30 @@ bool AppendArgument(size_t& length, const char* arg, bool escape) {
         ++units;
         escapes += c == u'"' || c == u'\\';
     });
-    bool quote = escape ? NeedsQuotes(arg) : strchr(arg, ' ') != nullptr;
-    size_t needed = units + (quote ? 2 : 0) + (quote && escape ? escapes : 0);
-    if (length + needed > kCommandLineRoom) return false;
+    bool quote = NeedsQuotes(arg);
+    size_t needed = 1 + units + (quote ? 2 + escapes : 0);
+    if (needed > kCommandLineRoom - length) return false;
+    g_commandLine[length++] = u' ';
     if (quote) g_commandLine[length++] = u'"';
     ForEachUnit(bytes, n, [&](WChar c) {
-        if (c == u'"' && !escape) return;  // a program name cannot hold one and is never read back
-        if (quote && escape && (c == u'"' || c == u'\\')) g_commandLine[length++] = u'\\';
+        if (quote && (c == u'"' || c == u'\\')) g_commandLine[length++] = u'\\';
         g_commandLine[length++] = c;
     });
     if (quote) g_commandLine[length++] = u'"';
     return true;
 }
 
+// Arguments that do not all fit are refused as a whole: dropping or cutting
+// one could leave a valid command line that names another file. A lone "-"
+// in their place makes the command line invalid (exit code 2).
 const WChar* PosixCommandLine(int argc, char** argv) {
-    size_t length = 0;
-    AppendArgument(length, argc > 0 && argv[0] != nullptr ? argv[0] : "sondrel", false);
+    size_t length = kProgramNameLength;
+    for (size_t i = 0; i < length; ++i) g_commandLine[i] = kProgramName[i];
     for (int i = 1; i < argc; ++i) {
-        size_t before = length;
-        if (length + 1 > kCommandLineRoom) break;
-        g_commandLine[length++] = u' ';
-        if (!AppendArgument(length, argv[i], true)) {
-            // Arguments beyond the room are not dropped silently: a lone "-"
-            // in their place makes the command line invalid (exit code 2).
-            length = before;
-            if (length + 2 <= kCommandLineRoom) {
-                g_commandLine[length++] = u' ';
-                g_commandLine[length++] = u'-';
-            } else {
-                g_commandLine[length - 1] = u'-';
-                g_commandLine[length - 2] = u' ';
-            }
+        if (!AppendArgument(length, argv[i])) {
+            length = kProgramNameLength;
+            g_commandLine[length++] = u' ';
+            g_commandLine[length++] = u'-';
             break;
         }
     }
@@ -302,16 +302,21 @@ void PosixSetLastError(uint32_t code) { errno = static_cast<int>(code); }
 // so the input file can never land on it and be written to or closed as if
 // it were a stream; the program sees no handle there and its lines are lost.
 bool PosixGetStdHandles(OsHandle* input, OsHandle* output, OsHandle* error) {
-    // Output errors never change the outcome, so a reader that goes away
-    // must not kill the process.
+    // Output errors never change the outcome, so a reader that goes away or
+    // a file that reaches its size limit (ulimit -f) must not kill the
+    // process: the write fails instead.
     signal(SIGPIPE, SIG_IGN);
-    // One poll() tells which of the three are closed (POLLNVAL).
+    signal(SIGXFSZ, SIG_IGN);
+    // One poll() tells which of the three are closed (POLLNVAL). It fails
+    // when the process may have fewer than three descriptors
+    // (RLIMIT_NOFILE); then each is asked on its own.
     struct pollfd probe[3] = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}};
-    poll(probe, 3, 0);
+    bool polled = poll(probe, 3, 0) >= 0;
     OsHandle handles[3];
     for (int fd = 0; fd < 3; ++fd) {
         handles[fd] = fd + 1;
-        if ((probe[fd].revents & POLLNVAL) != 0) {
+        bool closed = polled ? (probe[fd].revents & POLLNVAL) != 0 : fcntl(fd, F_GETFD) < 0 && errno == EBADF;
+        if (closed) {
             int filled = open("/dev/null", O_RDWR);
             if (filled >= 0 && filled != fd) close(filled);
             handles[fd] = kNoHandle;
@@ -323,18 +328,62 @@ bool PosixGetStdHandles(OsHandle* input, OsHandle* output, OsHandle* error) {
     return true;
 }
 
-bool PosixIsConsole(OsHandle handle) { return handle != kNoHandle && isatty(FdOf(handle)) == 1; }
+// Whether each standard descriptor is a terminal, asked once: that cannot
+// change during a run, and asking is a system call.
+int8_t g_isTerminal[3] = {-1, -1, -1};
+
+__attribute__((noinline)) bool AskIsConsole(OsHandle handle) {
+    if (handle == kNoHandle) return false;
+    int fd = FdOf(handle);
+    bool terminal = isatty(fd) == 1;
+    if (fd <= 2) g_isTerminal[fd] = terminal;
+    return terminal;
+}
+
+bool PosixIsConsole(OsHandle handle) {
+    uintptr_t fd = static_cast<uintptr_t>(handle) - 1;  // kNoHandle wraps to the slow road
+    if (fd <= 2 && g_isTerminal[fd] >= 0) return g_isTerminal[fd] != 0;
+    return AskIsConsole(handle);
+}
+
+// Goes on from a write() that did not take the whole line, as WriteFile
+// would. A descriptor may be handed down in non-blocking mode: while its
+// reader is slow it takes part of a line or none, and the rest waits until
+// there is room. A signal may interrupt the call.
+__attribute__((noinline)) bool FinishWrite(int fd, const uint8_t* bytes, size_t count, ssize_t n) {
+    for (;;) {
+        if (n > 0 && static_cast<size_t>(n) < count) {
+            bytes += n;
+            count -= static_cast<size_t>(n);
+        } else if (n >= 0) {
+            return static_cast<size_t>(n) == count;
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            struct pollfd room = {fd, POLLOUT, 0};
+            if (poll(&room, 1, -1) < 0 && errno != EINTR) return false;
+        } else if (errno != EINTR) {
+            return false;
+        }
+        n = write(fd, bytes, count);
+    }
+}
+
+// All count bytes; one write() when nothing goes wrong.
+inline bool WriteAll(int fd, const uint8_t* bytes, size_t count) {
+    ssize_t n = write(fd, bytes, count);
+    if (static_cast<size_t>(n) == count) return true;
+    return FinishWrite(fd, bytes, count, n);
+}
 
 bool PosixWriteConsole(OsHandle handle, const WChar* text, uint32_t count) {
     uint8_t bytes[1024 * 3];
     if (count > 1024) count = 1024;
     size_t n = WideToUtf8(text, count, bytes);
-    return write(FdOf(handle), bytes, n) >= 0;
+    return WriteAll(FdOf(handle), bytes, n);
 }
 
 bool PosixWriteFile(OsHandle handle, const void* bytes, uint32_t count) {
     if (handle == kNoHandle) return false;
-    return write(FdOf(handle), bytes, count) >= 0;
+    return WriteAll(FdOf(handle), static_cast<const uint8_t*>(bytes), count);
 }
 
 void PosixCloseHandle(OsHandle handle) {

@@ -1,36 +1,88 @@
-// Fuzzes the command line: program name skipping, the options and the file
-// name of a whole run, and NextToken into small buffers, on arbitrary UTF-16
-// text held in a buffer of exactly its size, so no read past its end and no
-// name longer than its buffer goes unnoticed.
+// Fuzzes the POSIX entry's command line: an argv array from the input goes
+// through the builder, and the arguments the parser takes back out must be
+// the very bytes of argv, each one, or the command line must be refused as a
+// whole (exit code 2). Then the whole run goes on that command line.
+//
+// The input: a padding length (two bytes), a padding byte and where the
+// padding goes (the program name, or an argument before the last one), then
+// argv itself, its strings separated by zero bytes. The padding reaches
+// lengths up to and past the command line's limit without long inputs.
 #include <stddef.h>
 #include <stdint.h>
 
+#include <string>
 #include <vector>
 
 #include "inspector/toolmain.h"
 #include "tests/test_support.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 1) return 0;
-    uint32_t capacity = 1 + data[0] % 40;
-    std::vector<WChar> text;
-    for (size_t i = 1; i + 1 < size; i += 2) {
-        WChar c = static_cast<WChar>(data[i] | data[i + 1] << 8);
-        if (c != 0) text.push_back(c);
-    }
-    text.push_back(0);
+namespace {
 
-    std::vector<WChar> token(capacity);
-    const WChar* rest = text.data();
-    while ((rest = NextToken(SkipCharsInSet(rest, nullptr), token.data(), capacity, nullptr, data[0] >> 6)) != nullptr) {
-        size_t length = 0;
-        while (token[length] != 0) ++length;
-        if (length > capacity - 1) __builtin_trap();
+// The bytes a UTF-16 argument stands for: U+DC80..U+DCFF on its own (not
+// the second half of a pair) carries a byte that is not part of valid UTF-8.
+std::string ToBytes(const WChar* text) {
+    std::string bytes;
+    std::u16string run;
+    for (; *text != 0; ++text) {
+        if (*text >= 0xD800 && *text <= 0xDBFF && text[1] != 0) {
+            run += *text++;
+            run += *text;
+        } else if (*text >= 0xDC80 && *text <= 0xDCFF) {
+            bytes += ToUtf8(run) + static_cast<char>(*text & 0xFF);
+            run.clear();
+        } else {
+            run += *text;
+        }
+    }
+    return bytes + ToUtf8(run);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    constexpr size_t kHead = 4;
+    if (size < kHead) return 0;
+    std::vector<std::string> strings(1);
+    for (size_t i = kHead; i < size; ++i) {
+        if (data[i] == 0) {
+            strings.emplace_back();
+        } else {
+            strings.back() += static_cast<char>(data[i]);
+        }
+    }
+    std::string padding(data[0] | data[1] << 8, data[2] != 0 ? static_cast<char>(data[2]) : 'x');
+    if (data[3] & 1) {
+        strings[0] += padding;
+    } else if (data[3] & 2) {
+        strings.insert(strings.end() - 1 + (strings.size() == 1), padding);
+    }
+    std::vector<char*> argv;
+    for (std::string& s : strings) argv.push_back(&s[0]);
+    argv.push_back(nullptr);
+    int argc = static_cast<int>(strings.size());
+
+    const WChar* line = g_platform.commandLine(argc, argv.data());
+    const WChar* rest = SkipProgramName(line);
+    bool refused = std::u16string(rest) == u"-";
+    if (refused) {
+        // Refused only when the arguments might not fit: each byte is at most
+        // one character, doubled when escaped, and a blank and quotes around.
+        size_t most = 7;
+        for (int i = 1; i < argc; ++i) most += 2 * strings[i].size() + 3;
+        if (most <= 32767 && !(argc == 2 && strings[1] == "-")) __builtin_trap();
+    } else {
+        static std::vector<WChar> token(32768);
+        const WChar* position = rest;
+        for (int i = 1; i < argc; ++i) {
+            position = NextToken(SkipCharsInSet(position, nullptr), token.data(), 32768, nullptr, 3);
+            if (position == nullptr || ToBytes(token.data()) != strings[i]) __builtin_trap();
+        }
+        if (*SkipCharsInSet(position, nullptr) != 0) __builtin_trap();
     }
 
     FakePlatform fake;
     fake.files[u"a.wav"] = SimpleWave(Format16(1, 1, 8000, 8));
-    uint32_t code = fake.Run(SkipProgramName(text.data()));
-    if (code != 0 && code != 1 && code != 2 && code != 101) __builtin_trap();
+    uint32_t code = fake.Run(rest);
+    if (refused ? code != 2 : code != 0 && code != 1 && code != 2 && code != 101) __builtin_trap();
     return 0;
 }

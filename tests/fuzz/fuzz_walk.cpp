@@ -1,10 +1,15 @@
 // Fuzzes the walk and the report over an in-memory file served through the
-// platform seam. The first byte picks the options and whether the
-// descriptor's allocation fails; the rest is the file.
+// platform seam, with the platform's failures driven by the input too.
 //
-// Checked on every input: a failed run printed exactly one error line and
-// its code is one of the program's; a run that reached the end printed none;
-// every block and the file were released.
+// The input: options and allocation failure, a read fault, a skip fault, then
+// the file. A read fault fails a read (and all after it), brings a short
+// read after which the file seems to end, or interrupts a read half way (the
+// file goes on). A skip fault fails one skip.
+//
+// Checked on every input: nothing is read or skipped past the end of the
+// file; a failed run printed exactly one error line and its code is one of
+// the program's; a run that succeeded printed none and reported a fmt chunk
+// and a data chunk that is not empty; every block and the file were released.
 #include <stddef.h>
 #include <stdint.h>
 
@@ -22,12 +27,56 @@ bool KnownFailure(uint32_t code) {
     return code == 101 || code == 102 || code == 103 || code == 1003;
 }
 
+// A data chunk with a size other than 0 was reported.
+bool ReportedData(const std::string& out) {
+    const std::string text = "\r\n" + out;
+    const std::string line = "\r\nWave data size: ";
+    for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) {
+        if (text[at + line.size()] != '0') return true;
+    }
+    return false;
+}
+
+// The fake platform's entries, wrapped to follow the position and to
+// interrupt reads and fail skips.
+struct Tracker {
+    Platform inner;
+    uint64_t size;
+    uint64_t position;
+    bool pastEnd;
+    int reads;
+    int interruptAt;
+    int skips;
+    int failSkipAt;
+};
+Tracker g_tracker;
+
+bool TrackedRead(OsHandle file, void* buffer, uint32_t count, uint32_t* got) {
+    if (g_tracker.reads++ == g_tracker.interruptAt && count > 1) count /= 2;
+    bool ok = g_tracker.inner.readFile(file, buffer, count, got);
+    if (ok) g_tracker.position += *got;
+    g_tracker.pastEnd |= g_tracker.position > g_tracker.size;
+    return ok;
+}
+
+bool TrackedSkip(OsHandle file, uint64_t count) {
+    if (g_tracker.skips++ == g_tracker.failSkipAt) {
+        g_platform.setLastError(29);
+        return false;
+    }
+    g_tracker.position += count;
+    g_tracker.pastEnd |= g_tracker.position > g_tracker.size;
+    return g_tracker.inner.skipForward(file, count);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size == 0) return 0;
+    constexpr size_t kHead = 3;
+    if (size < kHead) return 0;
     FakePlatform fake;
-    fake.files[u"f.wav"] = std::string(reinterpret_cast<const char*>(data + 1), size - 1);
+    const std::string file(reinterpret_cast<const char*>(data + kHead), size - kHead);
+    fake.files[u"f.wav"] = file;
     uint8_t flags = data[0];
     std::u16string arguments;
     if (flags & 1) arguments += u"-v ";
@@ -36,10 +85,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     arguments += u"f.wav";
     // One allocation for the runtime, then the descriptors.
     if (flags & 8) fake.allocationsLeft = 1 + (flags >> 4 & 3);
+
+    int readFaultAt = data[1] >> 2;
+    g_tracker = {g_platform, file.size(), 0, false, 0, -1, 0, -1};
+    switch (data[1] & 3) {
+        case 1: fake.readsLeft = readFaultAt; break;
+        case 2: fake.shortReadAt = readFaultAt; break;
+        case 3: g_tracker.interruptAt = readFaultAt; break;
+    }
+    if (data[2] & 0x80) g_tracker.failSkipAt = data[2] & 0x7F;
+    g_platform.readFile = TrackedRead;
+    g_platform.skipForward = TrackedSkip;
+
     uint32_t code = fake.Run(arguments);
 
-    bool ok = code == 0 ? fake.err.empty() : KnownFailure(code) && CountLines(fake.err) == 1;
-    ok = ok && fake.liveBlocks == 0 && fake.openFiles == 0 && fake.furthestRead <= size - 1;
+    bool ok = code == 0 ? fake.err.empty() && fake.out.find("Format descriptor size: ") != std::string::npos &&
+                              ReportedData(fake.out)
+                        : KnownFailure(code) && CountLines(fake.err) == 1;
+    ok = ok && fake.liveBlocks == 0 && fake.openFiles == 0 && fake.furthestRead <= file.size() && !g_tracker.pastEnd;
     if (!ok) __builtin_trap();
     return 0;
 }

@@ -1,0 +1,138 @@
+// The POSIX program's standard streams under what a parent or the shell can
+// hand down: a non-blocking pipe with a slow reader, a file size limit, and
+// too few descriptors with a stream closed. Each runs the built program.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+
+#include "tests/test_support.h"
+
+namespace {
+
+// A -v run prints two lines per chunk: some 200 bytes each.
+std::string ManyChunks(int count) {
+    std::string chunks = Chunk("fmt ", Format16(1, 1, 8000, 8));
+    for (int i = 0; i < count; ++i) chunks += Chunk("JUNK", "");
+    return Riff(chunks + Chunk("data", "12"));
+}
+
+// Runs the program in the scratch folder with standard output and error in
+// files, after setup has run in the child; the code is 128 plus the signal
+// when one ended it.
+RunResult RunChild(const std::vector<std::string>& arguments, const std::function<void()>& setup,
+                   std::string* rawOut = nullptr) {
+    const std::string dir = ScratchDir();
+    pid_t child = fork();
+    if (child == 0) {
+        if (chdir(dir.c_str()) != 0) _exit(120);
+        int out = open("child.out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = open("child.err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(121);
+        close(out);
+        close(err);
+        setup();
+        std::vector<char*> argv{const_cast<char*>(SONDREL_BINARY)};
+        for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(SONDREL_BINARY, argv.data());
+        _exit(122);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    auto readWhole = [](const std::string& path) {
+        std::string text;
+        int fd = open(path.c_str(), O_RDONLY);
+        char buffer[65536];
+        for (ssize_t n; fd >= 0 && (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, size_t(n));
+        if (fd >= 0) close(fd);
+        return text;
+    };
+    std::string out = readWhole(dir + "/child.out");
+    if (rawOut != nullptr) *rawOut = out;
+    return {Utf16LeToUtf8(out), Utf16LeToUtf8(readWhole(dir + "/child.err")),
+            WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status)};
+}
+
+// A pipe in non-blocking mode takes part of a line, or none, while its
+// reader is slow: every line still arrives whole.
+TEST(PosixStreams, NonBlockingPipeWithASlowReader) {
+    ScopedFile wave("many.wav", ManyChunks(5000));
+    std::string expected;
+    ASSERT_EQ(RunChild({"-v", "many.wav"}, [] {}, &expected).code, 0);
+    ASSERT_GT(expected.size(), 1000000u);
+
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(fcntl(fds[1], F_SETFL, O_NONBLOCK), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        if (chdir(ScratchDir().c_str()) != 0 || dup2(fds[1], 1) < 0) _exit(121);
+        close(fds[0]);
+        close(fds[1]);
+        execl(SONDREL_BINARY, SONDREL_BINARY, "-v", "many.wav", static_cast<char*>(nullptr));
+        _exit(122);
+    }
+    close(fds[1]);
+    std::string received;
+    char buffer[4096];
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) {
+        received.append(buffer, size_t(n));
+        usleep(300);
+    }
+    close(fds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(received.size(), expected.size());
+    EXPECT_TRUE(received == expected);
+}
+
+// A file that reaches its size limit (ulimit -f) fails the write; the run
+// goes on and its exit code is the file's.
+TEST(PosixStreams, FileSizeLimit) {
+    ScopedFile wave("many.wav", ManyChunks(100));
+    std::string whole;
+    RunResult full = RunChild({"-v", "many.wav"}, [] {}, &whole);
+    ASSERT_EQ(full.code, 0);
+    ASSERT_GT(whole.size(), 1000u);
+    std::string cut;
+    RunResult limited = RunChild({"-v", "many.wav"}, [] {
+        struct rlimit limit = {1000, 1000};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }, &cut);
+    EXPECT_EQ(limited, (RunResult{Utf16LeToUtf8(whole.substr(0, 1000)), "", 0}));
+}
+
+// With room for only one or two descriptors, poll() cannot look at all three
+// streams; a closed one is still filled, so the input file cannot take its
+// place (and cannot be opened at all).
+TEST(PosixStreams, TooFewDescriptorsAndAClosedStream) {
+    // The sanitizers' runtime needs descriptors of its own before the
+    // program starts.
+    if (SONDREL_SANITIZED) GTEST_SKIP() << "the sanitizer runtime cannot start with one or two descriptors";
+    ScopedFile wave("a.wav", SimpleWave(Format16(1, 1, 8000, 8)));
+    const std::string refused = Lines({"Cannot open \"a.wav\" (24 - Too many open files)"});
+    const struct {
+        rlim_t limit;
+        int closed;
+        RunResult expected;
+    } cases[] = {
+        {1, 0, {"", refused, 101}},
+        {2, 0, {"", refused, 101}},
+        {2, 1, {"", refused, 101}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.limit) + " descriptors, " + std::to_string(c.closed) + " closed");
+        EXPECT_EQ(RunChild({"a.wav"}, [&c] {
+            close(c.closed);
+            struct rlimit limit = {c.limit, c.limit};
+            setrlimit(RLIMIT_NOFILE, &limit);
+        }), c.expected);
+    }
+}
+
+}  // namespace
