@@ -26,36 +26,27 @@ bool SameId(const uint8_t* bytes, const char* id) {
            bytes[2] == static_cast<uint8_t>(id[2]) && bytes[3] == static_cast<uint8_t>(id[3]);
 }
 
-// Goes on from a read that did not bring everything: reads until count bytes
-// are in buffer or the file ends, and reports why it could not. total bytes
-// are in already, counting the last read's got; the messages speak of the
-// whole count.
-bool FinishRead(FileReader& reader, uint8_t* buffer, uint32_t count, uint32_t total, bool failed, uint32_t got) {
-    while (!failed && got != 0 && total < count) {
-        got = 0;
-        failed = !ReaderRead(reader, buffer + total, count - total, &got);
-        if (!failed) total += got;
-    }
+// Reports why a read did not bring all count bytes: the system's read
+// failed, or the file ended after total bytes (the reader reads on until
+// one or the other). The messages speak of the whole count.
+__attribute__((noinline)) bool ReportShortRead(uint32_t count, uint32_t total, bool failed) {
     if (failed) {
         WChar error[256];
         ReportError(u"Cannot read %u bytes (%s)", count, LastErrorText(error));
-        return false;
-    }
-    if (total < count) {
+    } else {
         ReportError(u"Read only %u bytes of %u", total, count);
-        return false;
     }
-    return true;
+    return false;
 }
 
 // Reads count bytes into buffer, of which the first `have` are there
 // already. The usual case, one read that brings everything, stays clear of
-// the loop and the messages.
+// the messages.
 inline bool ReadBytes(FileReader& reader, uint8_t* buffer, uint32_t count, uint32_t have) {
     uint32_t got = 0;
     bool ok = ReaderRead(reader, buffer + have, count - have, &got);
     if (ok && got == count - have) return true;
-    return FinishRead(reader, buffer, count, ok ? have + got : have, !ok, got);
+    return ReportShortRead(count, have + got, !ok);
 }
 
 struct WalkState {
