@@ -38,11 +38,14 @@ std::string Format16(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bi
     return Format16(tag, channels, rate, rate * align, align, bits);
 }
 
+std::string SubFormat(uint16_t tag) {
+    return Le16(tag) + std::string("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 14);
+}
+
 std::string Extensible(uint16_t channels, uint32_t rate, uint16_t containerBits, uint16_t validBits, uint32_t mask,
                        uint16_t subFormatTag) {
-    static const char kBase[] = "\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71";
     return Format16(0xFFFE, channels, rate, containerBits) + Le16(22) + Le16(validBits) + Le32(mask) +
-           Le16(subFormatTag) + std::string(kBase, 14);
+           SubFormat(subFormatTag);
 }
 
 std::string SimpleWave(const std::string& descriptor, uint32_t dataSize) {

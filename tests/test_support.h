@@ -27,6 +27,8 @@ std::string Format16(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bi
 // A 16-byte descriptor with explicit byte rate and block alignment.
 std::string Format16(uint16_t tag, uint16_t channels, uint32_t rate, uint32_t byteRate, uint16_t blockAlign,
                      uint16_t bits);
+// The GUID that stands for a format tag, as a SubFormat's 16 bytes.
+std::string SubFormat(uint16_t tag);
 // A 40-byte extensible descriptor with a SubFormat for the given tag.
 std::string Extensible(uint16_t channels, uint32_t rate, uint16_t containerBits, uint16_t validBits, uint32_t mask,
                        uint16_t subFormatTag);

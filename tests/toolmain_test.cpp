@@ -9,77 +9,12 @@
 
 namespace {
 
-const std::string kUsage = Lines({"", "sondrel 1.5.0.233 - RIFF/WAVE file inspector, by the sondrel developers",
-                                  "https://sondrel.org/", "", "Arguments: [<Options>] <Wave file>", "", "Options:", "",
-                                  "-o - print format descriptor and data offsets.",
-                                  "-f - print format descriptor fields.", "-v - verbose mode.", ""});
-
-const std::string kGood = Lines({"Format descriptor size: 16 / 0x10", "Format: PCM/8000/8/1", "Wave data size: 8 / 0x8"});
-
 struct CommandLineCase {
     const char* arguments;  // as typed into a POSIX shell
     std::string out;
     std::string err;
     int code;
 };
-
-TEST(CommandLine, ThroughTheProgram) {
-    ScopedFile wave("a.wav", SimpleWave(Format16(1, 1, 8000, 8)));
-    ScopedFile spaced("a b.wav", SimpleWave(Format16(1, 1, 8000, 8)));
-    ScopedFile quote("q\"x.wav", SimpleWave(Format16(1, 1, 8000, 8)));
-    ScopedFile backslash("b\\\\c.wav", SimpleWave(Format16(1, 1, 8000, 8)));
-    ScopedFile dash("-v.wav", SimpleWave(Format16(1, 1, 8000, 8)));
-    const CommandLineCase cases[] = {
-        {"", kUsage, "", 1},
-        {"'' ", "", Lines({"Invalid file specification"}), 2},
-        {"-", "", Lines({"No option letter: \"\""}), 2},
-        {"- a.wav", "", Lines({"No option letter: \" a.wav\""}), 2},
-        {"'- a.wav'", "", Lines({"Cannot open \"- a.wav\" (2 - No such file or directory)"}), 101},
-        {"-vf a.wav", "", Lines({"No space after option: \"f a.wav\""}), 2},
-        {"-x -y a.wav", "", Lines({"Invalid option \"x\"", "Invalid option \"y\""}), 2},
-        {"-x -vf a.wav", "", Lines({"Invalid option \"x\"", "No space after option: \"f a.wav\""}), 2},
-        {"-V a.wav", "", Lines({"Invalid option \"V\""}), 2},
-        {"-v", "", Lines({"Invalid file specification"}), 2},
-        {"a.wav b.wav", "", Lines({"Invalid rest of command line: \"b.wav\""}), 2},
-        {"'a b.wav'", kGood, "", 0},
-        {"'q\"x.wav'", kGood, "", 0},
-        {"'b\\\\c.wav'", kGood, "", 0},
-        {"-f -- -v.wav", "", Lines({"Invalid option \"-\"", "No space after option: \".wav\""}), 2},
-        {"missing.wav", "", Lines({"Cannot open \"missing.wav\" (2 - No such file or directory)"}), 101},
-        {"/", "", Lines({"Cannot open \"/\" (21 - Is a directory)"}), 101},
-        {"/dev/null", "", Lines({"Cannot open \"/dev/null\" (1000 - Not a regular file)"}), 101},
-        // A FIFO with no writer: refused at once, never waited on.
-        {"fifo", "", Lines({"Cannot open \"fifo\" (1000 - Not a regular file)"}), 101},
-        // A closed standard stream loses its lines and changes nothing else;
-        // the input file never takes its place.
-        {"-v missing.wav >&-", "", Lines({"Cannot open \"missing.wav\" (2 - No such file or directory)"}), 101},
-        {"-v a.wav >&- <&-", "", "", 0},
-        {"a.wav 2>&- <&-", kGood, "", 0},
-        {"missing.wav 2>&-", "", "", 101},
-    };
-    ASSERT_EQ(std::system(("mkfifo " + ShellQuote(ScratchDir() + "/fifo")).c_str()), 0);
-    for (const CommandLineCase& c : cases) {
-        SCOPED_TRACE(c.arguments);
-        EXPECT_EQ(RunSondrel(c.arguments), (RunResult{c.out, c.err, c.code}));
-    }
-}
-
-TEST(CommandLine, RepeatedOptionsAndNamesThatLookLikeOptions) {
-    ScopedFile wave("a.wav", SimpleWave(Format16(1, 1, 8000, 8)));
-    ScopedFile dash("-v.wav", SimpleWave(Format16(1, 1, 8000, 8)));
-    RunResult r = RunSondrel("-v -o -f -v a.wav");
-    EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out.substr(0, 14), "File: a.wav\r\nF");
-    // A program name that holds blanks and a double quote still leaves the
-    // arguments whole.
-    std::string odd = "exec -a '/my \"odd\" dir/sondrel' " + ShellQuote(SONDREL_BINARY) + " a.wav >/dev/null";
-    EXPECT_EQ(std::system(("cd " + ShellQuote(ScratchDir()) + " && bash -c " + ShellQuote(odd)).c_str()), 0);
-    // A name in quotes that begins with a hyphen is a name (the shell's
-    // quotes are gone by then, so the program quotes it again).
-    RunResult quoted = RunSondrel("' -v.wav'");
-    EXPECT_EQ(quoted.err, Lines({"Cannot open \" -v.wav\" (2 - No such file or directory)"}));
-}
 
 TEST(CommandLine, NamesOfEveryByteOpenTheFileTheyName) {
     // Not valid UTF-8: each stray byte travels as one character and comes
@@ -103,15 +38,10 @@ TEST(CommandLine, NamesLongerThanAPathAreRefusedNotCut) {
     EXPECT_EQ(r.code, 2);
 }
 
-TEST(CommandLine, ReadersThatLeaveAndAnEmptyEnvironment) {
+TEST(CommandLine, AnEmptyEnvironmentChangesNothing) {
     ScopedFile wave("a.wav", SimpleWave(Format16(1, 1, 8000, 8)));
-    std::string script = "cd " + ShellQuote(ScratchDir()) + " && " + ShellQuote(SONDREL_BINARY) +
-                         " -v a.wav | head -c 2 >/dev/null; exit ${PIPESTATUS[0]}";
-    // The reader goes away after one line; the exit code is still the file's.
-    EXPECT_EQ(std::system(("bash -c " + ShellQuote(script)).c_str()) >> 8, 0);
-    // An empty environment changes nothing.
     std::string bare = "cd " + ShellQuote(ScratchDir()) + " && env -i " + ShellQuote(SONDREL_BINARY) +
-                         " a.wav >/dev/null 2>&1";
+                       " a.wav >/dev/null 2>&1";
     EXPECT_EQ(std::system(bare.c_str()), 0);
 }
 
@@ -140,7 +70,7 @@ TEST(CommandLine, ControlCharactersEchoedAsQuestionMarks) {
 
 // The command line rebuilt from the arguments holds 32767 characters: the
 // program's stand-in name "sondrel", then a blank and each argument, quoted
-// when it holds a blank. Lines from 30 below to 30 above the limit, of many
+// when it holds a blank. Lines from 3 below to 3 above the limit, of many
 // "-o" and one name padded with slashes; next to the real file lie the files
 // a name cut short would open. An argument list either arrives whole or is
 // refused whole.
@@ -167,7 +97,7 @@ TEST(CommandLine, ArgumentListsAtTheLimitArriveWholeOrAreRefused) {
     for (const auto& n : names) {
         for (bool trailing : {false, true}) {
             const size_t fixed = 7 + 1 + n.rebuilt + (trailing ? 6 : 0);
-            for (size_t length = kLimit - 30; length <= kLimit + 30; ++length) {
+            for (size_t length = kLimit - 3; length <= kLimit + 3; ++length) {
                 const size_t options = (length - fixed - 1000) / 3;
                 const std::string name = "." + std::string(length - fixed - 3 * options - 1, '/') + n.name;
                 SCOPED_TRACE(std::to_string(length) + " " + n.name + (trailing ? " extra" : ""));
@@ -180,15 +110,17 @@ TEST(CommandLine, ArgumentListsAtTheLimitArriveWholeOrAreRefused) {
             }
         }
     }
+    // Each backslash is escaped: 20,000 of them take 40,003 characters.
+    EXPECT_EQ(RunSondrel(ShellQuote(std::string(20000, '\\'))), refused);
 }
 
 // The program name is never read back; however long the path the program
-// was started by, the arguments arrive.
+// was started by, and whatever it holds, the arguments arrive.
 TEST(CommandLine, ProgramPathsOfAnyLength) {
     ScopedFile wave("a.wav", SimpleWave(Format16(1, 1, 8000, 8)));
-    for (size_t length : {1023, 1024, 4095, 20000}) {
+    for (size_t length : {1023, 1024, 4095, 20000, 0}) {
         SCOPED_TRACE(length);
-        std::string name = std::string(length - 8, '/') + "sondrel";
+        std::string name = length == 0 ? "/my \"odd\" dir/sondrel" : std::string(length - 8, '/') + "sondrel";
         std::string script = "exec -a " + ShellQuote(name) + " " + ShellQuote(SONDREL_BINARY) + " -v a.wav >/dev/null";
         EXPECT_EQ(std::system(("cd " + ShellQuote(ScratchDir()) + " && bash -c " + ShellQuote(script)).c_str()), 0);
     }

@@ -1,0 +1,161 @@
+// Whole runs of the built program, listed in tests/data/runs.txt: the files
+// each run makes, its command line, and both streams and the exit code it
+// must end with. The files are written in a small recipe language:
+//   "text" (with \xNN, \r, \n, \t, \", \\)   "text"*N   le16(N) le32(N)
+//   riff(body[, size]) chunk(id, body[, size]) padded(id, body)
+//   pcm(tag, channels, rate, bits[, byteRate, align]) ext(channels, rate,
+//   container, valid, mask, subTag) data(file under tests/data)
+// Items side by side are joined; numbers are decimal or 0x hexadecimal.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "tests/test_support.h"
+
+namespace {
+
+struct Recipe {
+    const char* at;
+
+    void Spaces() {
+        while (*at == ' ') ++at;
+    }
+    // To the next argument of a call.
+    void Next() {
+        Spaces();
+        if (*at == ',') ++at;
+        Spaces();
+    }
+    uint64_t Number() {
+        Next();
+        char* end;
+        uint64_t n = std::strtoull(at, &end, 0);
+        at = end;
+        return n;
+    }
+    std::string Text() {
+        std::string text;
+        for (++at; *at != '"'; ++at) {
+            if (*at != '\\') {
+                text += *at;
+            } else if (*++at == 'x') {
+                text += char(std::stoi(std::string(at + 1, 2), nullptr, 16));
+                at += 2;
+            } else {
+                text += *at == 'r' ? '\r' : *at == 'n' ? '\n' : *at == 't' ? '\t' : *at;
+            }
+        }
+        if (*++at != '*') return text;
+        ++at;
+        std::string repeated;
+        for (uint64_t n = Number(); n > 0; --n) repeated += text;
+        return repeated;
+    }
+    // Items up to a closing parenthesis, a comma or the end.
+    std::string Bytes() {
+        std::string bytes;
+        for (Next(); *at != 0 && *at != ')' && *at != ','; Spaces()) bytes += *at == '"' ? Text() : Call();
+        return bytes;
+    }
+    bool More() {
+        Spaces();
+        return *at == ',';
+    }
+    std::string Call() {
+        const char* name = at;
+        while (*at != '(') ++at;
+        const std::string f(name, at++);
+        std::string result;
+        if (f == "le16" || f == "le32") {
+            uint64_t n = Number();
+            result = f == "le16" ? Le16(uint32_t(n)) : Le32(uint32_t(n));
+        } else if (f == "riff") {
+            std::string body = Bytes();
+            result = Riff(body, More() ? int64_t(Number()) : -1);
+        } else if (f == "chunk" || f == "padded") {
+            std::string id = Bytes(), body = Bytes();
+            result = f == "padded" ? PaddedChunk(id, body) : Chunk(id, body, More() ? int64_t(Number()) : -1);
+        } else if (f == "pcm") {
+            uint64_t v[6] = {Number(), Number(), Number(), Number()};
+            if (More()) {
+                v[4] = Number(), v[5] = Number();
+                result = Format16(uint16_t(v[0]), uint16_t(v[1]), uint32_t(v[2]), uint32_t(v[4]), uint16_t(v[5]),
+                                  uint16_t(v[3]));
+            } else {
+                result = Format16(uint16_t(v[0]), uint16_t(v[1]), uint32_t(v[2]), uint16_t(v[3]));
+            }
+        } else if (f == "ext") {
+            uint64_t v[6];
+            for (uint64_t& n : v) n = Number();
+            result = Extensible(uint16_t(v[0]), uint32_t(v[1]), uint16_t(v[2]), uint16_t(v[3]), uint32_t(v[4]),
+                                uint16_t(v[5]));
+        } else if (f == "data") {
+            std::ifstream in(std::string(SONDREL_SOURCE_DIR) + "/tests/data/" + Bytes(), std::ios::binary);
+            result = (std::stringstream() << in.rdbuf()).str();
+        } else {
+            ADD_FAILURE() << "no recipe " << f;
+        }
+        Spaces();
+        EXPECT_EQ(*at, ')') << f;
+        ++at;
+        return result;
+    }
+};
+
+struct Listed {
+    std::string name;
+    std::vector<std::pair<std::string, std::string>> files;  // name (and size), recipe
+    std::string arguments;
+    RunResult expected{"", "", 0};
+};
+
+std::vector<Listed> ReadRuns() {
+    std::ifstream list(std::string(SONDREL_SOURCE_DIR) + "/tests/data/runs.txt");
+    std::vector<Listed> runs;
+    std::string line, *lines = nullptr;
+    while (std::getline(list, line)) {
+        if (line.rfind("== ", 0) == 0) {
+            runs.push_back({line.substr(3), {}, "", {"", "", 0}});
+            lines = nullptr;
+        } else if (runs.empty() || (lines == nullptr && (line.empty() || line[0] == '#'))) {
+        } else if (line.rfind("file ", 0) == 0) {
+            size_t colon = line.find(": ");
+            runs.back().files.emplace_back(line.substr(5, colon - 5), line.substr(colon + 2));
+        } else if (line.rfind("run:", 0) == 0) {
+            runs.back().arguments = line.size() > 5 ? line.substr(5) : "";
+        } else if (line.rfind("exit ", 0) == 0) {
+            runs.back().expected.code = std::stoi(line.substr(5));
+            lines = nullptr;
+        } else if (line == "out:" || line == "err:") {
+            lines = line == "out:" ? &runs.back().expected.out : &runs.back().expected.err;
+        } else if (lines != nullptr) {
+            *lines += line + "\r\n";
+        } else {
+            ADD_FAILURE() << "cannot read: " << line;
+        }
+    }
+    return runs;
+}
+
+TEST(Runs, AsListed) {
+    const std::vector<Listed> runs = ReadRuns();
+    ASSERT_GT(runs.size(), 50u);
+    ASSERT_EQ(std::system(("mkfifo " + ShellQuote(ScratchDir() + "/fifo")).c_str()), 0);
+    for (const Listed& run : runs) {
+        SCOPED_TRACE(run.name);
+        std::vector<std::unique_ptr<ScopedFile>> files;
+        for (const auto& [name, recipe] : run.files) {
+            // "name @size": the file is then made that size, sparse.
+            size_t at = name.rfind(" @");
+            files.emplace_back(new ScopedFile(name.substr(0, at), Recipe{recipe.c_str()}.Bytes()));
+            if (at == std::string::npos) continue;
+            std::string grow = "truncate -s " + name.substr(at + 2) + " " + ShellQuote(files.back()->path());
+            ASSERT_EQ(std::system(grow.c_str()), 0);
+        }
+        EXPECT_EQ(RunSondrel(run.arguments), run.expected);
+    }
+}
+
+}  // namespace
