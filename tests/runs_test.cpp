@@ -107,31 +107,48 @@ struct Recipe {
 struct Listed {
     std::string name;
     std::vector<std::pair<std::string, std::string>> files;  // name (and size), recipe
-    std::string arguments;
+    std::string environment, arguments;
     RunResult expected{"", "", 0};
 };
+
+// "\xNN" stands for that byte; any other backslash is itself.
+std::string Unescape(const std::string& text) {
+    std::string bytes;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text.compare(i, 2, "\\x") == 0 && i + 3 < text.size()) {
+            bytes += char(std::stoi(text.substr(i + 2, 2), nullptr, 16));
+            i += 3;
+        } else {
+            bytes += text[i];
+        }
+    }
+    return bytes;
+}
 
 std::vector<Listed> ReadRuns() {
     std::ifstream list(std::string(SONDREL_SOURCE_DIR) + "/tests/data/runs.txt");
     std::vector<Listed> runs;
     std::string line, *lines = nullptr;
+    auto starts = [&line](const char* key) { return line.rfind(key, 0) == 0; };
     while (std::getline(list, line)) {
-        if (line.rfind("== ", 0) == 0) {
-            runs.push_back({line.substr(3), {}, "", {"", "", 0}});
+        if (starts("== ")) {
+            runs.push_back({line.substr(3), {}, "", "", {"", "", 0}});
             lines = nullptr;
         } else if (runs.empty() || (lines == nullptr && (line.empty() || line[0] == '#'))) {
-        } else if (line.rfind("file ", 0) == 0) {
+        } else if (starts("file ")) {
             size_t colon = line.find(": ");
-            runs.back().files.emplace_back(line.substr(5, colon - 5), line.substr(colon + 2));
-        } else if (line.rfind("run:", 0) == 0) {
-            runs.back().arguments = line.size() > 5 ? line.substr(5) : "";
-        } else if (line.rfind("exit ", 0) == 0) {
+            runs.back().files.emplace_back(Unescape(line.substr(5, colon - 5)), line.substr(colon + 2));
+        } else if (starts("env: ")) {
+            runs.back().environment = line.substr(5);
+        } else if (starts("run:")) {
+            runs.back().arguments = Unescape(line.substr(line.size() > 4 ? 5 : 4));
+        } else if (starts("exit ")) {
             runs.back().expected.code = std::stoi(line.substr(5));
             lines = nullptr;
         } else if (line == "out:" || line == "err:") {
             lines = line == "out:" ? &runs.back().expected.out : &runs.back().expected.err;
         } else if (lines != nullptr) {
-            *lines += line + "\r\n";
+            *lines += Unescape(line) + (runs.back().environment.empty() ? "\r\n" : "\n");
         } else {
             ADD_FAILURE() << "cannot read: " << line;
         }
@@ -154,7 +171,8 @@ TEST(Runs, AsListed) {
             std::string grow = "truncate -s " + name.substr(at + 2) + " " + ShellQuote(files.back()->path());
             ASSERT_EQ(std::system(grow.c_str()), 0);
         }
-        EXPECT_EQ(RunSondrel(run.arguments), run.expected);
+        EXPECT_EQ(run.environment.empty() ? RunSondrel(run.arguments) : RunSondrelRaw(run.environment, run.arguments),
+                  run.expected);
     }
 }
 

@@ -1,5 +1,6 @@
-// The command line through the built program: options, the one file name,
-// the quoting the POSIX entry rebuilds from argv, and the exit codes.
+// The command line: what the POSIX entry rebuilds from argv at and past its
+// limits, and the parser's tokens and program names. Other command lines are
+// in tests/data/runs.txt.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -8,26 +9,6 @@
 #include "tests/test_support.h"
 
 namespace {
-
-struct CommandLineCase {
-    const char* arguments;  // as typed into a POSIX shell
-    std::string out;
-    std::string err;
-    int code;
-};
-
-TEST(CommandLine, NamesOfEveryByteOpenTheFileTheyName) {
-    // Not valid UTF-8: each stray byte travels as one character and comes
-    // back as the same byte when the file is opened.
-    ScopedFile odd("\xE9t\xE9.wav", SimpleWave(Format16(1, 1, 8000, 8)));
-    RunResult r = RunSondrel(ShellQuote("\xE9t\xE9.wav"));
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.code, 0);
-    ScopedFile utf8("\xC3\xA9t\xC3\xA9.wav", SimpleWave(Format16(1, 1, 8000, 8)));
-    RunResult v = RunSondrel("-v " + ShellQuote("\xC3\xA9t\xC3\xA9.wav"));
-    EXPECT_EQ(v.code, 0);
-    EXPECT_EQ(v.out.substr(0, 17), "File: \xC3\xA9t\xC3\xA9.wav\r\n");
-}
 
 TEST(CommandLine, NamesLongerThanAPathAreRefusedNotCut) {
     std::string longest(4095, 'a');
@@ -43,29 +24,6 @@ TEST(CommandLine, AnEmptyEnvironmentChangesNothing) {
     std::string bare = "cd " + ShellQuote(ScratchDir()) + " && env -i " + ShellQuote(SONDREL_BINARY) +
                        " a.wav >/dev/null 2>&1";
     EXPECT_EQ(std::system(bare.c_str()), 0);
-}
-
-// Control characters in echoed argument text show as "?": a name cannot add
-// report lines or reach the terminal as escape sequences. The file opened is
-// still the one named.
-TEST(CommandLine, ControlCharactersEchoedAsQuestionMarks) {
-    ScopedFile wave("x\nFormat: fake\x7F.wav", SimpleWave(Format16(1, 1, 8000, 8)));
-    const CommandLineCase cases[] = {
-        {"-v 'x\nFormat: fake\x7F.wav'",
-         Lines({"File: x?Format: fake?.wav", "File size: 52 / 0x34", "RIFF chink size: 44 / 0x2c",
-                "Found chunk \"fmt \" at 12 / 0xc, size 16 / 0x10", "Format descriptor size: 16 / 0x10",
-                "Format: PCM/8000/8/1", "Found chunk \"data\" at 36 / 0x24, size 8 / 0x8", "Wave data size: 8 / 0x8"}),
-         "", 0},
-        {"'\x1B[2J\r\x01'", "", Lines({"Cannot open \"?[2J??\" (2 - No such file or directory)"}), 101},
-        {"'-\x1B'", "", Lines({"Invalid option \"?\""}), 2},
-        {"'-v\x1B[0m'", "", Lines({"No space after option: \"?[0m\""}), 2},
-        {"- '\n'", "", Lines({"No option letter: \" ?\""}), 2},
-        {"a.wav 'b\rc'", "", Lines({"Invalid rest of command line: \"b?c\""}), 2},
-    };
-    for (const CommandLineCase& c : cases) {
-        SCOPED_TRACE(c.arguments);
-        EXPECT_EQ(RunSondrel(c.arguments), (RunResult{c.out, c.err, c.code}));
-    }
 }
 
 // The command line rebuilt from the arguments holds 32767 characters: the
@@ -177,15 +135,6 @@ TEST(SkipProgramName, WhereTheArgumentsBegin) {
         SCOPED_TRACE(ToUtf8(c.line.substr(0, 40)));
         EXPECT_EQ(std::u16string(SkipProgramName(c.line.c_str())), c.arguments);
     }
-}
-
-// Sets are searched up to their 50th character; the terminator is in none.
-TEST(CharSets, Bounds) {
-    std::u16string set = std::u16string(50, u'a') + u"b";
-    EXPECT_TRUE(IsCharInSet(u'a', set.c_str()));
-    EXPECT_FALSE(IsCharInSet(u'b', set.c_str()));
-    EXPECT_FALSE(IsCharInSet(0, nullptr));
-    EXPECT_EQ(FindCharBounded(u"abc", 2, u'c'), nullptr);
 }
 
 }  // namespace
