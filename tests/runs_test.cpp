@@ -4,7 +4,8 @@
 //   "text" (with \xNN, \r, \n, \t, \", \\)   "text"*N   le16(N) le32(N)
 //   riff(body[, size]) chunk(id, body[, size]) padded(id, body)
 //   pcm(tag, channels, rate, bits[, byteRate, align]) ext(channels, rate,
-//   container, valid, mask, subTag) data(file under tests/data)
+//   container, valid, mask, subTag) sub(tag): a SubFormat GUID
+//   data(file under tests/data)
 // Items side by side are joined; numbers are decimal or 0x hexadecimal.
 #include <gtest/gtest.h>
 
@@ -91,6 +92,8 @@ struct Recipe {
             for (uint64_t& n : v) n = Number();
             result = Extensible(uint16_t(v[0]), uint32_t(v[1]), uint16_t(v[2]), uint16_t(v[3]), uint32_t(v[4]),
                                 uint16_t(v[5]));
+        } else if (f == "sub") {
+            result = SubFormat(uint16_t(Number()));
         } else if (f == "data") {
             std::ifstream in(std::string(SONDREL_SOURCE_DIR) + "/tests/data/" + Bytes(), std::ios::binary);
             result = (std::stringstream() << in.rdbuf()).str();

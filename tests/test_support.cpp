@@ -196,7 +196,6 @@ bool FakeRead(OsHandle, void* buffer, uint32_t count, uint32_t* got) {
     if (index == g_fake->shortReadAt && n > 0) --n;
     for (uint32_t i = 0; i < n; ++i) static_cast<char*>(buffer)[i] = (*g_fakeFile.bytes)[g_fakeFile.position + i];
     g_fakeFile.position += n;
-    g_fake->bytesRead += n;
     if (g_fakeFile.position > g_fake->furthestRead) g_fake->furthestRead = g_fakeFile.position;
     *got = n;
     // One short read, then the file seems to end there.
@@ -252,8 +251,7 @@ void CountingFree(void* block, size_t) {
     std::free(block);
 }
 
-}  // namespace
-
+// The runtime's state as before a start-up, so one can run again.
 void ResetRuntime() {
     g_runtime.started = false;
     g_runtime.shutdownList = nullptr;
@@ -263,7 +261,9 @@ void ResetRuntime() {
     g_runtime.outOfMemoryHandler = nullptr;
 }
 
-FakePlatform::FakePlatform() : saved(g_platform) {
+}  // namespace
+
+FakePlatform::FakePlatform() : saved_(g_platform) {
     g_fake = this;
     g_savedHooks = g_memoryHooks;
     g_platform.openFile = FakeOpen;
@@ -284,7 +284,7 @@ FakePlatform::FakePlatform() : saved(g_platform) {
 }
 
 FakePlatform::~FakePlatform() {
-    g_platform = saved;
+    g_platform = saved_;
     g_memoryHooks = g_savedHooks;
     ResetRuntime();
     g_fake = nullptr;

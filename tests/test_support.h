@@ -99,7 +99,6 @@ public:
     std::map<std::u16string, std::string> files;
     std::string out;  // UTF-8
     std::string err;  // UTF-8
-    uint64_t bytesRead = 0;
     uint64_t furthestRead = 0;  // how far into the file reads reached
     int openFiles = 0;
     int liveBlocks = 0;          // MemAlloc blocks not yet released
@@ -111,10 +110,8 @@ public:
     // Runs the whole program on an argument text inside this process.
     uint32_t Run(const std::u16string& arguments);
 
-    Platform saved;
+private:
+    Platform saved_;
 };
-
-// Resets the runtime's state so a start-up can run again.
-void ResetRuntime();
 
 #endif
