@@ -1,5 +1,5 @@
-// Start-up's refusals, the memory hooks, shutdown, error texts and the output
-// channel, driven through a fake platform.
+// Start-up's refusals, error texts and the output channel, driven through a
+// fake platform.
 #include <gtest/gtest.h>
 
 #include "runtime/errortext.h"
@@ -50,33 +50,6 @@ TEST(Startup, RefusesOldSystemsAndMissingCountersOrMemory) {
         EXPECT_EQ(fake.err, c.starts ? "" : Lines({"Cannot initialize application"}));
         EXPECT_EQ(fake.liveBlocks, 0);
     }
-}
-
-int g_handlerCalls;
-uint32_t TwiceThenGiveUp(size_t) { return ++g_handlerCalls < 3 ? 1 : 0; }
-std::string g_order;
-
-// An out-of-memory handler is asked until it gives up; shutdown runs the
-// callbacks first to last and frees every node and the list.
-TEST(Runtime, OutOfMemoryHandlerAndShutdownOrder) {
-    FakePlatform fake;
-    fake.allocationsLeft = 0;
-    g_handlerCalls = 0;
-    g_runtime.outOfMemoryHandler = TwiceThenGiveUp;
-    EXPECT_EQ(MemAlloc(16), nullptr);
-    EXPECT_EQ(g_handlerCalls, 3);
-    fake.allocationsLeft = -1;
-    ASSERT_TRUE(RuntimeStartup());
-    ShutdownNode* a = static_cast<ShutdownNode*>(MemAlloc(sizeof(ShutdownNode)));
-    ShutdownNode* b = static_cast<ShutdownNode*>(MemAlloc(sizeof(ShutdownNode)));
-    *a = {nullptr, b, [] { g_order += "1"; }};
-    *b = {a, nullptr, [] { g_order += "2"; }};
-    *g_runtime.shutdownList = {a, b, 2};
-    g_order.clear();
-    RuntimeShutdown();
-    EXPECT_EQ(g_order, "12");
-    EXPECT_EQ(g_runtime.shutdownList, nullptr);
-    EXPECT_EQ(fake.liveBlocks, 0);
 }
 
 uint32_t g_lookedUp;
