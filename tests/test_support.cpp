@@ -60,28 +60,19 @@ std::string Lines(const std::vector<std::string>& lines) {
     return text;
 }
 
+// A lone surrogate becomes three bytes of its own, not valid UTF-8, so a
+// stray unit shows in a comparison.
 std::string ToUtf8(const std::u16string& text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
         uint32_t cp = text[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+        if (cp >> 10 == 0x36 && i + 1 < text.size() && text[i + 1] >> 10 == 0x37) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (text[++i] - 0xDC00);
         }
-        if (cp < 0x80) {
-            out += char(cp);
-        } else if (cp < 0x800) {
-            out += char(0xC0 | cp >> 6);
-            out += char(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += char(0xE0 | cp >> 12);
-            out += char(0x80 | (cp >> 6 & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        } else {
-            out += char(0xF0 | cp >> 18);
-            out += char(0x80 | (cp >> 12 & 0x3F));
-            out += char(0x80 | (cp >> 6 & 0x3F));
-            out += char(0x80 | (cp & 0x3F));
-        }
+        static const uint8_t kLead[] = {0, 0xC0, 0xE0, 0xF0};
+        int extra = cp < 0x80 ? 0 : cp < 0x800 ? 1 : cp < 0x10000 ? 2 : 3;
+        out += char(kLead[extra] | cp >> 6 * extra);
+        while (extra-- > 0) out += char(0x80 | (cp >> 6 * extra & 0x3F));
     }
     return out;
 }
