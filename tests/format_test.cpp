@@ -1,11 +1,10 @@
-// The formatter's conversion language, its cutting at the capacity, and the
-// small text routines it shares with the name tables.
+// The formatter's conversion language and its cutting at the capacity, and
+// the shorter road of the common conversions against the general one.
 #include "runtime/format.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
-#include <tuple>
 #include <vector>
 
 namespace {
@@ -115,50 +114,6 @@ TEST(FormatTest, ConversionsAndCuts) {
         {u"abcdef%u%s", 7, T(u"xyz"), 0, u"abc", 4},
         {u"abcdefg%u", 7, 0, 0, u"abcdef", 7},
     });
-}
-
-TEST(FormatTest, FixedBufferWrappersAndMissingArguments) {
-    WChar small[16];
-    WChar large[50];
-    EXPECT_EQ(Fmt(80, u"%s|%s", FormatText16(small, u"%s", u"0123456789abcdefghij"), FormatText50(large, u"%060u", 7)),
-              u"0123456789abcde|" + std::u16string(49, u'0'));
-    // The slots behind the list's end hold a value the formatter must never see.
-    const uint64_t slots[] = {5, 77, 77, 77};
-    for (auto [format, count, expected] : {std::tuple{u"%d|%x|%s|%S", 0u, u"0|0|(null)|(null)"},
-                                           std::tuple{u"%d%%%d%d", 2u, u"5%770"}}) {
-        SCOPED_TRACE(Show(format));
-        std::vector<char16_t> buffer(68, kGuard);
-        EXPECT_EQ(Written(buffer, 64, FormatTextV(buffer.data(), 64, format, slots, count)), expected);
-    }
-}
-
-TEST(CopyAndLengthTest, BoundedByCapacityLimitAndNul) {
-    static const struct {
-        const char* narrow;
-        const char16_t* wide;
-        uint32_t capacity, limit;  // the limit is also the length routines' bound
-        const char16_t* expected;
-        uint32_t length;
-    } rows[] = {
-        {"hello", u"hello", 4, 7, u"hel", 5},
-        {"hello", u"hello", 10, 3, u"hel", 3},
-        {"hello", u"hello", 6, 0, u"hello", 0},
-        {"abc", u"abc", 1, 2, u"", 2},
-        {kRiff, kWideRiff, 5, 4, u"RIFF", 4},
-    };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(Show(r.expected) + " capacity " + std::to_string(r.capacity) + " limit " + std::to_string(r.limit));
-        std::vector<WChar> narrow(r.capacity + 2, kGuard), wide(narrow);
-        EXPECT_EQ(Written(narrow, r.capacity, CopyNarrowToWide(narrow.data(), r.capacity, r.narrow, r.limit)),
-                  r.expected);
-        EXPECT_EQ(Written(wide, r.capacity, CopyWideBounded(wide.data(), r.capacity, r.wide, r.limit)), r.expected);
-        if (r.limit == 0) continue;  // a zero bound is a caller's error
-        EXPECT_EQ(NarrowLengthBounded(r.narrow, r.limit), r.length);
-        EXPECT_EQ(WideLengthBounded(r.wide, r.limit), r.length);
-    }
-    // High bytes widen with zeros, as the formatter's "%S" does.
-    std::vector<WChar> buffer(12, kGuard);
-    EXPECT_EQ(Written(buffer, 8, CopyNarrowToWide(buffer.data(), 8, "\x80\xE9\xFF", 0)), u"\u0080\u00E9\u00FF");
 }
 
 // The common conversions take a shorter road than the rest; a '0' flag with
