@@ -1,13 +1,14 @@
 // Whole runs of the built program, listed in tests/data/runs.txt: the files
 // each run makes, its command line, and both streams and the exit code it
 // must end with. The files are written in a small recipe language:
-//   "text" (with \xNN, \", \\)   "text"*N   le16(N) le32(N)
+//   "text" (\xNN for any byte)   "text"*N   le16(N) le32(N)
 //   riff(body[, size]) chunk(id, body[, size]) padded(id, body)
 //   pcm(tag, channels, rate, bits[, byteRate, align]): 16 bytes
 //   sub(tag): the SubFormat GUID for a tag   data(file under tests/data)
 // Items side by side are joined; numbers are decimal or 0x hexadecimal.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -15,6 +16,20 @@
 #include "tests/test_support.h"
 
 namespace {
+
+// "\xNN" stands for that byte; any other backslash is itself.
+std::string Unescape(const std::string& text) {
+    std::string bytes;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text.compare(i, 2, "\\x") == 0 && i + 3 < text.size()) {
+            bytes += char(std::stoi(text.substr(i + 2, 2), nullptr, 16));
+            i += 3;
+        } else {
+            bytes += text[i];
+        }
+    }
+    return bytes;
+}
 
 struct Recipe {
     const char* at;
@@ -36,18 +51,10 @@ struct Recipe {
         return n;
     }
     std::string Text() {
-        std::string text;
-        for (++at; *at != '"'; ++at) {
-            if (*at != '\\') {
-                text += *at;
-            } else if (*++at == 'x') {
-                text += char(std::stoi(std::string(at + 1, 2), nullptr, 16));
-                at += 2;
-            } else {
-                text += *at;
-            }
-        }
-        if (*++at != '*') return text;
+        const char* end = std::strchr(++at, '"');
+        const std::string text = Unescape(std::string(at, end));
+        at = end + 1;
+        if (*at != '*') return text;
         ++at;
         std::string repeated;
         for (uint64_t n = Number(); n > 0; --n) repeated += text;
@@ -106,20 +113,6 @@ struct Listed {
     std::string environment, arguments;
     RunResult expected{"", "", 0};
 };
-
-// "\xNN" stands for that byte; any other backslash is itself.
-std::string Unescape(const std::string& text) {
-    std::string bytes;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text.compare(i, 2, "\\x") == 0 && i + 3 < text.size()) {
-            bytes += char(std::stoi(text.substr(i + 2, 2), nullptr, 16));
-            i += 3;
-        } else {
-            bytes += text[i];
-        }
-    }
-    return bytes;
-}
 
 std::vector<Listed> ReadRuns() {
     std::ifstream list(std::string(SONDREL_SOURCE_DIR) + "/tests/data/runs.txt");
