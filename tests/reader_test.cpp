@@ -3,8 +3,6 @@
 // short at a refill. Rows that succeed run through the built program too.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "inspector/reader.h"
 #include "tests/test_support.h"
 
@@ -85,28 +83,6 @@ TEST(Reader, RefillsSkipsAndFaults) {
             EXPECT_EQ(RunSondrel("r.wav"), (RunResult{c.out, c.err, int(c.code)}));
         }
     }
-}
-
-// Every read size the buffer serves, straight through the reader: the bytes
-// asked for arrive and not one more is written.
-TEST(Reader, EachSizeFromTheBuffer) {
-    std::string bytes;
-    for (int i = 0; i < 200; ++i) bytes += char(i);
-    FakePlatform fake;
-    fake.files[u"a.wav"] = bytes;
-    static FileReader reader;  // too large for the stack
-    ReaderStart(reader, g_platform.openFile(u"a.wav"));
-    size_t at = 0;
-    for (uint32_t count = 1; count <= kInlineReadLimit + 1; ++count) {
-        SCOPED_TRACE(count);
-        char out[kInlineReadLimit + 2];
-        std::fill(out, out + sizeof out, '*');
-        uint32_t got = 0;
-        EXPECT_TRUE(ReaderRead(reader, out, count, &got));
-        EXPECT_EQ(std::string(out, got + 1), bytes.substr(at, count) + "*");
-        at += count;
-    }
-    g_platform.closeFile(reader.file);
 }
 
 }  // namespace
