@@ -72,7 +72,11 @@ struct Recipe {
     }
     std::string Call() {
         const char* name = at;
-        while (*at != '(') ++at;
+        while (*at != '(' && *at != 0) ++at;
+        if (*at == 0) {
+            ADD_FAILURE() << "no recipe in " << name;
+            return "";
+        }
         const std::string f(name, at++);
         std::string result;
         if (f == "le16" || f == "le32") {
