@@ -66,7 +66,7 @@ TEST(Utf8Output, OtherValuesLeaveTheBytesAsTheyWere) {
     ScopedFile wave("a.wav", SimpleWave(Format16(1, 1, 8000, 8)));
     for (const char* arguments : {"-v -o -f a.wav", "", "missing.wav"}) {
         RunResult usual = RunSondrelRaw("", arguments);
-        for (const char* environment : {"SONDREL_ENCODING=", "SONDREL_ENCODING=utf-16", "SONDREL_ENCODING=utf-8x",
+        for (const char* environment : {"SONDREL_ENCODING=", "SONDREL_ENCODING=utf-16", "SONDREL_ENCODING=utf-8x", "SONDREL_ENCODING=utf-8xy",
                                         "SONDREL_ENCODING=' utf-8'", "SONDREL_ENCODING=utf_8",
                                         "sondrel_encoding=utf-8", "SONDREL_ENCODING=utf-8-and-a-long-tail"}) {
             SCOPED_TRACE(std::string(environment) + " " + arguments);

@@ -59,7 +59,7 @@ void RunRows(const std::vector<Row>& rows) {
 
 TEST(FormatTest, ConversionsAndCuts) {
     RunRows({
-        {u"%5u|%-5u|", 42, 42, 0, u"   42|42   |"},
+        {u"%5u|%-5u|%.9u|", 42, 42, 1234567890, u"   42|42   |234567890|"},
         // With no pad flag the sign goes after the padding, with one before it.
         {u"%5d|% 5d|%05d|", S(-3), S(-3), S(-3), u"   -3|-   3|-0003|"},
         {u"%-05d|", S(-3), 0, 0, u"-3   |"},  // the right padding is always spaces
