@@ -95,7 +95,7 @@ TEST(FormatTest, ConversionsAndCuts) {
         {u"%I64", 0, 0, 0, u"%I64"},
         {u"%5", 0, 0, 0, u"%5"},
         // An unrecognised sequence takes no argument, not even for its '*'.
-        {u"%.%d|%hhd%d", 5, 6, 0, u"%.5|%hhd6"},
+        {u"%.%d|%hhd%d|%.x", 5, 6, 0, u"%.5|%hhd6|%.x"},
         {u"%*.*k%d", 1, 2, 3, u"%*.*k1"},
         {u"%*.*u|", 6, 2, 12345, u"    45|"},
         {u"%*d|", 0x100000005, 42, 0, u"   42|"},  // only the low 32 bits count

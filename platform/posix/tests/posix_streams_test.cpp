@@ -1,7 +1,7 @@
 // The POSIX program's standard streams under what a parent or the shell can
 // hand down: a terminal, a pipe with no reader, a non-blocking pipe with a
 // slow reader, a file size limit, and too few descriptors with a stream
-// closed. Each runs the built program.
+// closed. Each runs the built program. Then the backend's system texts.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -175,6 +175,15 @@ TEST(PosixStreams, TooFewDescriptorsAndAClosedStream) {
             setrlimit(RLIMIT_NOFILE, &limit);
         }), c.expected);
     }
+}
+
+// The C library's texts: "Unknown error N", and a text cut short, count as
+// none, so the caller falls back to its own.
+TEST(PosixBackend, SystemMessages) {
+    WChar text[256];
+    EXPECT_GT(g_platform.systemMessage(text, 256, 2, nullptr), 0u);
+    EXPECT_EQ(g_platform.systemMessage(text, 3, 2, nullptr), 0u);
+    EXPECT_EQ(g_platform.systemMessage(text, 256, 0x20001234, nullptr), 0u);
 }
 
 }  // namespace
