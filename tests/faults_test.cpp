@@ -1,6 +1,6 @@
-// Faults injected through the memory hooks and the output: every failure
-// gives one clean line, the right code, and leaves nothing held. Failed reads
-// and skips are in reader_test.cpp.
+// Allocations that fail, each in turn: every failure gives one clean line,
+// the right code, and leaves nothing held. Failed reads and skips are in
+// reader_test.cpp; failed writes in the POSIX stream tests.
 #include <gtest/gtest.h>
 
 #include "tests/test_support.h"
@@ -35,17 +35,6 @@ TEST(Faults, EveryAllocationFailureInTurn) {
         EXPECT_EQ(fake.err, Lines({expected[n]}));
         EXPECT_EQ(code, codes[n]);
     }
-}
-
-bool FailingWrite(OsHandle, const void*, uint32_t) { return false; }
-
-TEST(Faults, FailedWritesChangeNothing) {
-    FakePlatform fake;
-    fake.files[kName] = kFile;
-    g_platform.writeFile = FailingWrite;
-    EXPECT_EQ(fake.Run(u"-v -o -f " + kName), 0u);
-    fake.files[kName] = "RIFX";
-    EXPECT_EQ(fake.Run(kName), 102u);
 }
 
 }  // namespace

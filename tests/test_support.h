@@ -99,7 +99,6 @@ public:
     std::map<std::u16string, std::string> files;
     std::string out;  // UTF-8
     std::string err;  // UTF-8
-    uint64_t furthestRead = 0;  // how far into the file reads reached
     int openFiles = 0;
     int liveBlocks = 0;          // MemAlloc blocks not yet released
     int allocationsLeft = -1;    // fail every allocation once this reaches 0
