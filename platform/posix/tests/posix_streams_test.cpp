@@ -1,16 +1,20 @@
 // The POSIX program's standard streams under what a parent or the shell can
 // hand down: a terminal, a pipe with no reader, a non-blocking pipe with a
 // slow reader, a file size limit, and too few descriptors with a stream
-// closed. Each runs the built program. Then the backend's system texts.
+// closed. Each runs the built program. Then the backend's system texts and
+// the version it reads.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/utsname.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <functional>
+#include <tuple>
 
 #include "tests/test_support.h"
 
@@ -184,6 +188,18 @@ TEST(PosixBackend, SystemMessages) {
     EXPECT_GT(g_platform.systemMessage(text, 256, 2, nullptr), 0u);
     EXPECT_EQ(g_platform.systemMessage(text, 3, 2, nullptr), 0u);
     EXPECT_EQ(g_platform.systemMessage(text, 256, 0x20001234, nullptr), 0u);
+}
+
+// "6.1.0-18-amd64" stands for version 6.1, build 0: a release misread could
+// make start-up refuse a system the program runs on.
+TEST(PosixBackend, VersionFromTheKernelRelease) {
+    struct utsname names;
+    ASSERT_EQ(uname(&names), 0);
+    unsigned major = 0, minor = 0, build = 0;
+    std::sscanf(names.release, "%u.%u.%u", &major, &minor, &build);
+    OsVersionInfo info = {};
+    ASSERT_TRUE(g_platform.getVersion(&info));
+    EXPECT_EQ(std::tuple(info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber), std::tuple(major, minor, build));
 }
 
 }  // namespace
