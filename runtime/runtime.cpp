@@ -31,16 +31,7 @@ ShutdownNode* TakeFirstNode(ShutdownList* list) {
     return node;
 }
 
-// The initial state and the hooks are set by name: every other field starts
-// as zero, null or "no handle".
-constexpr RuntimeState InitialRuntimeState() {
-    RuntimeState state{};
-    state.updateBuildRevision = 0xFFFFFFFFu;  // none read yet
-    state.outputHandle = kNoHandle;
-    state.errorHandle = kNoHandle;
-    return state;
-}
-
+// The hooks are set by name: every other field starts as null.
 constexpr MemoryHooks DefaultMemoryHooks() {
     MemoryHooks hooks{};
     hooks.errorText = DefaultErrorText;

@@ -49,6 +49,16 @@ struct RuntimeState {
     void* GetLogicalProcessorInformation;
 };
 
+// The state before start-up, set by name: every other field starts as zero,
+// null or "no handle".
+constexpr RuntimeState InitialRuntimeState() {
+    RuntimeState state{};
+    state.updateBuildRevision = 0xFFFFFFFFu;  // none read yet
+    state.outputHandle = kNoHandle;
+    state.errorHandle = kNoHandle;
+    return state;
+}
+
 extern RuntimeState g_runtime;
 
 // The replaceable functions behind error texts and the heap.

@@ -11,7 +11,6 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
-#include <sstream>
 
 #include "tests/test_support.h"
 
@@ -99,8 +98,7 @@ struct Recipe {
         } else if (f == "sub") {
             result = SubFormat(uint16_t(Number()));
         } else if (f == "data") {
-            std::ifstream in(std::string(SONDREL_SOURCE_DIR) + "/tests/data/" + Bytes(), std::ios::binary);
-            result = (std::stringstream() << in.rdbuf()).str();
+            result = ReadWhole(std::string(SONDREL_SOURCE_DIR) + "/tests/data/" + Bytes());
         } else {
             ADD_FAILURE() << "no recipe " << f;
         }

@@ -85,16 +85,12 @@ std::string Utf16LeToUtf8(const std::string& bytes) {
 
 // --- Files and the built program -----------------------------------------------
 
-namespace {
-
 std::string ReadWhole(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
 }
-
-}  // namespace
 
 // One folder per test process, so tests that run in parallel never share
 // files; it goes when the process ends.
@@ -242,14 +238,7 @@ void CountingFree(void* block, size_t) {
 }
 
 // The runtime's state as before a start-up, so one can run again.
-void ResetRuntime() {
-    g_runtime.started = false;
-    g_runtime.shutdownList = nullptr;
-    g_runtime.outputHandle = kNoHandle;
-    g_runtime.errorHandle = kNoHandle;
-    g_runtime.updateBuildRevision = 0xFFFFFFFF;
-    g_runtime.outOfMemoryHandler = nullptr;
-}
+void ResetRuntime() { g_runtime = InitialRuntimeState(); }
 
 }  // namespace
 

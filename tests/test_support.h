@@ -59,6 +59,8 @@ private:
 };
 
 std::string ScratchDir();
+// A file's bytes; none when it cannot be read.
+std::string ReadWhole(const std::string& path);
 
 struct RunResult {
     // Standard output and standard error, UTF-16LE decoded to UTF-8: a

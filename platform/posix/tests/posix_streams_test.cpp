@@ -27,41 +27,38 @@ std::string ManyChunks(int count) {
     return Riff(chunks + Chunk("data", "12"));
 }
 
-// Runs the program in the scratch folder with standard output and error in
-// files, after setup has run in the child; the code is 128 plus the signal
-// when one ended it.
-RunResult RunChild(const std::vector<std::string>& arguments, const std::function<void()>& setup,
-                   std::string* rawOut = nullptr) {
-    const std::string dir = ScratchDir();
+// Starts the program in the scratch folder with standard output and error
+// in files, after setup has run in the child.
+pid_t StartChild(const std::vector<std::string>& arguments, const std::function<void()>& setup) {
     pid_t child = fork();
-    if (child == 0) {
-        if (chdir(dir.c_str()) != 0) _exit(120);
-        int out = open("child.out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int err = open("child.err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(121);
-        close(out);
-        close(err);
-        setup();
-        std::vector<char*> argv{const_cast<char*>(SONDREL_BINARY)};
-        for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(SONDREL_BINARY, argv.data());
-        _exit(122);
-    }
+    if (child != 0) return child;
+    if (chdir(ScratchDir().c_str()) != 0) _exit(120);
+    int out = open("child.out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = open("child.err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(121);
+    close(out);
+    close(err);
+    setup();
+    std::vector<char*> argv{const_cast<char*>(SONDREL_BINARY)};
+    for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(SONDREL_BINARY, argv.data());
+    _exit(122);
+}
+
+// The exit code, or 128 plus the signal when one ended the child.
+int WaitFor(pid_t child) {
     int status = 0;
     waitpid(child, &status, 0);
-    auto readWhole = [](const std::string& path) {
-        std::string text;
-        int fd = open(path.c_str(), O_RDONLY);
-        char buffer[65536];
-        for (ssize_t n; fd >= 0 && (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, size_t(n));
-        if (fd >= 0) close(fd);
-        return text;
-    };
-    std::string out = readWhole(dir + "/child.out");
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+}
+
+RunResult RunChild(const std::vector<std::string>& arguments, const std::function<void()>& setup,
+                   std::string* rawOut = nullptr) {
+    const int code = WaitFor(StartChild(arguments, setup));
+    const std::string out = ReadWhole(ScratchDir() + "/child.out");
     if (rawOut != nullptr) *rawOut = out;
-    return {Utf16LeToUtf8(out), Utf16LeToUtf8(readWhole(dir + "/child.err")),
-            WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status)};
+    return {Utf16LeToUtf8(out), Utf16LeToUtf8(ReadWhole(ScratchDir() + "/child.err")), code};
 }
 
 // A terminal gets UTF-8 as it shows it, characters beyond 16 bits
@@ -114,14 +111,11 @@ TEST(PosixStreams, NonBlockingPipeWithASlowReader) {
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     ASSERT_EQ(fcntl(fds[1], F_SETFL, O_NONBLOCK), 0);
-    pid_t child = fork();
-    if (child == 0) {
-        if (chdir(ScratchDir().c_str()) != 0 || dup2(fds[1], 1) < 0) _exit(121);
+    pid_t child = StartChild({"-v", "many.wav"}, [&fds] {
+        if (dup2(fds[1], 1) < 0) _exit(123);
         close(fds[0]);
         close(fds[1]);
-        execl(SONDREL_BINARY, SONDREL_BINARY, "-v", "many.wav", static_cast<char*>(nullptr));
-        _exit(122);
-    }
+    });
     close(fds[1]);
     std::string received;
     char buffer[4096];
@@ -130,9 +124,7 @@ TEST(PosixStreams, NonBlockingPipeWithASlowReader) {
         usleep(300);
     }
     close(fds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(WaitFor(child), 0);
     EXPECT_EQ(received.size(), expected.size());
     EXPECT_TRUE(received == expected);
 }
