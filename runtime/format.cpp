@@ -136,7 +136,6 @@ inline uint64_t TakeSlot(FormatArgs& args) {
 
 bool IsDigit(WChar c) { return c >= u'0' && c <= u'9'; }
 
-
 // --- One conversion ---------------------------------------------------------
 
 struct FieldSpec {
