@@ -99,6 +99,12 @@ void CloseStream(OsHandle& handle) {
     handle = kNoHandle;
 }
 
+// A character taken into a token is kept while the buffer has room; the
+// rest of the token is read on and dropped.
+void Store(WChar* buffer, uint32_t capacity, uint32_t& stored, WChar c) {
+    if (buffer != nullptr && stored + 1 < capacity) buffer[stored++] = c;
+}
+
 }  // namespace
 
 const WChar* FindCharBounded(const WChar* text, uint32_t bound, WChar c) {
@@ -158,14 +164,24 @@ const WChar* NextToken(const WChar* text, WChar* buffer, uint32_t capacity, cons
         }
         while (*text != 0) {
             WChar c = *text;
-            if (c == u'"' && text[1] == u'"' && (flags & kTokenDoubledQuote) != 0) {
+            if (c == u'\\' && (flags & kTokenBackslashEscape) != 0) {
+                // A run of backslashes is literal unless a double quote follows
+                // it: then each pair stands for one backslash, and an odd one
+                // out makes the quote literal. So \\server\share\a.wav and
+                // \\?\C:\dir\a.wav keep every backslash, as Windows reads them.
+                uint32_t run = 1;
+                while (text[run] == u'\\') ++run;
+                bool beforeQuote = text[run] == u'"';
+                for (uint32_t i = beforeQuote ? run / 2 : run; i > 0; --i) Store(buffer, capacity, stored, u'\\');
+                text += run;
+                if (!beforeQuote || run % 2 == 0) continue;
+                c = *text;
+            } else if (c == u'"' && text[1] == u'"' && (flags & kTokenDoubledQuote) != 0) {
                 ++text;
-            } else if (c == u'\\' && (text[1] == u'\\' || text[1] == u'"') && (flags & kTokenBackslashEscape) != 0) {
-                c = *++text;
             } else if (FindCharBounded(set, kSetBound, c) != nullptr) {
                 break;
             }
-            if (buffer != nullptr && stored + 1 < capacity) buffer[stored++] = c;
+            Store(buffer, capacity, stored, c);
             ++text;
         }
         if (quoted && *text == u'"') ++text;

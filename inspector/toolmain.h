@@ -37,7 +37,9 @@ extern const WChar kBlankSet[];
 
 // How NextToken reads quotes and backslashes; a file name takes both.
 constexpr uint32_t kTokenDoubledQuote = 1;     // "" is one literal quote
-constexpr uint32_t kTokenBackslashEscape = 2;  // \\ and \" stand for their second character
+// Backslashes before a double quote: each pair is one backslash, and an odd
+// one makes the quote literal. Other backslashes are themselves.
+constexpr uint32_t kTokenBackslashEscape = 2;
 constexpr uint32_t kTokenFileName = kTokenDoubledQuote | kTokenBackslashEscape;
 
 // Copies one token into buffer (when given) and returns the position after it,

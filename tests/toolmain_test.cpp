@@ -61,8 +61,9 @@ TEST(CommandLine, ArgumentListsAtTheLimitArriveWholeOrAreRefused) {
             }
         }
     }
-    // Each backslash is escaped: 20,000 of them take 40,003 characters.
-    EXPECT_EQ(RunSondrel(ShellQuote(std::string(20000, '\\'))), refused);
+    // Backslashes before a double quote are doubled: 20,000 of them and a
+    // quote take 40,006 characters.
+    EXPECT_EQ(RunSondrel(ShellQuote(std::string(20000, '\\') + "\"")), refused);
 }
 
 // The program name is never read back; however long the path the program
@@ -95,10 +96,15 @@ TEST(NextToken, QuotingAndEscapes) {
         {u"\"\"", 10, u"", 2},
         {u"\"abc", 10, u"abc", 4},
         {u"a\"\"b", 10, u"a\"b", 4},
-        {u"a\\\\b", 10, u"a\\b", 4},
-        {u"a\\b", 10, u"a\\b", 3},
+        // Backslashes are themselves unless a double quote follows them.
+        {u"\\\\srv\\s\\a b", 16, u"\\\\srv\\s\\a", 9},
+        {u"\"\\\\?\\C:\\x\" b", 16, u"\\\\?\\C:\\x", 10},
         {u"\"a\\\" b\"", 10, u"a\" b", 7},
         {u"\"a\\\"", 10, u"a\"", 4},
+        {u"\"a\\\\\" b", 10, u"a\\", 5},
+        {u"\"a\\\\\\\" b\"", 10, u"a\\\" b", 9},
+        {u"a\\\\\\\\\"b c", 10, u"a\\\\\"b", 7},
+        {u"a\\\\\"\"b", 10, u"a\\\"b", 6},
         {u"a\"b c", 10, u"a\"b", 3},
         {u"abcdef", 4, u"abc", 6},
         {u"a\tb", 10, u"a", 1},

@@ -138,35 +138,45 @@ constexpr size_t kProgramNameLength = sizeof kProgramName / sizeof kProgramName[
 bool NeedsQuotes(const char* arg) {
     if (*arg == 0) return true;
     for (const char* p = arg; *p != 0; ++p) {
-        if (*p == ' ' || *p == '\t' || *p == '"' || *p == '\\') return true;
+        if (*p == ' ' || *p == '\t' || *p == '"') return true;
     }
     return false;
 }
 
-// Appends a blank and one argument in the quoting that the command-line
-// parser undoes: plain when that is unambiguous, else in double quotes with
-// every backslash and double quote escaped by a backslash. False, with
-// nothing written, when it does not fit.
+// Appends a blank and one argument in the quoting that Windows programs
+// read: plain when that is unambiguous, else in double quotes, with each
+// double quote escaped by a backslash and the backslashes just before a
+// double quote or the closing quote doubled. Other backslashes stand for
+// themselves. False, with nothing written, when it does not fit.
 bool AppendArgument(size_t& length, const char* arg) {
     const uint8_t* bytes = reinterpret_cast<const uint8_t*>(arg);
     size_t n = strlen(arg);
+    bool quote = NeedsQuotes(arg);
     // First the room it needs, then the text.
     size_t units = 0;
-    size_t escapes = 0;
+    size_t backslashes = 0;
     ForEachUnit(bytes, n, [&](WChar c) {
-        ++units;
-        escapes += c == u'"' || c == u'\\';
+        units += c == u'"' ? backslashes + 2 : 1;
+        backslashes = c == u'\\' ? backslashes + 1 : 0;
     });
-    bool quote = NeedsQuotes(arg);
-    size_t needed = 1 + units + (quote ? 2 + escapes : 0);
+    size_t needed = 1 + units + (quote ? 2 + backslashes : 0);
     if (needed > kCommandLineRoom - length) return false;
     g_commandLine[length++] = u' ';
     if (quote) g_commandLine[length++] = u'"';
+    backslashes = 0;
+    auto escape = [&]() {
+        for (size_t i = 0; i <= backslashes; ++i) g_commandLine[length++] = u'\\';
+    };
     ForEachUnit(bytes, n, [&](WChar c) {
-        if (quote && (c == u'"' || c == u'\\')) g_commandLine[length++] = u'\\';
+        if (c == u'"') escape();
+        backslashes = c == u'\\' ? backslashes + 1 : 0;
         g_commandLine[length++] = c;
     });
-    if (quote) g_commandLine[length++] = u'"';
+    if (quote) {
+        // The closing quote must not be taken for an escaped one.
+        for (size_t i = 0; i < backslashes; ++i) g_commandLine[length++] = u'\\';
+        g_commandLine[length++] = u'"';
+    }
     return true;
 }
 
