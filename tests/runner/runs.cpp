@@ -41,6 +41,7 @@ struct Run {
     std::string environment;
     std::string arguments;    // shell words
     std::string commandLine;  // raw, Windows only
+    std::string hold = "-";   // a file another process holds open for writing, Windows only
     bool terminal = false;
     std::vector<Expected> out, err;
     int code = -1;
@@ -74,6 +75,8 @@ Run FindRun(const std::string& path, const std::string& name, std::string* probl
             run.arguments = Unescape(line.substr(line.size() > 4 ? 5 : 4));
         } else if (Starts(line, "cmdline: ")) {
             run.commandLine = line.substr(9);
+        } else if (Starts(line, "hold: ")) {
+            run.hold = line.substr(6);
         } else if (line == "terminal") {
             run.terminal = true;
         } else if (Starts(line, "exit ")) {
@@ -128,6 +131,9 @@ bool MakeFiles(const Run& run, const std::string& dir, const std::string& dataDi
         // "name @size": the file is then made that size, sparse.
         size_t at = name.rfind(" @");
         std::string path = dir + "/" + name.substr(0, at);
+        // A name with folders: they are made first.
+        size_t slash = path.rfind('/');
+        if (slash > dir.size()) Shell("mkdir -p " + ShellQuote(path.substr(0, slash)));
         std::string error;
         std::string bytes = RecipeBytes(recipe, dataDir, &error);
         if (!error.empty()) {
@@ -236,9 +242,9 @@ std::string Command(const Run& run, const std::string& dir, const std::string& s
             line = u"sondrel";
             for (const std::string& word : ShellWords(dir, run.arguments)) line += u" " + QuoteArgument(Utf8ToUnits(word));
         }
-        // The launcher ignores the words after its own two, but the shell
+        // The launcher ignores the words after its own three, but the shell
         // still applies the run's redirections.
-        command += " " + ShellQuote(launcher) + " " + Hex(line) + " " + ShellQuote(program);
+        command += " " + ShellQuote(launcher) + " " + Hex(line) + " " + ShellQuote(program) + " " + ShellQuote(run.hold);
     } else {
         command += " " + ShellQuote(program);
     }
@@ -249,6 +255,17 @@ std::string Command(const Run& run, const std::string& dir, const std::string& s
                " /dev/null </dev/null >run.out 2>run.err";
     }
     return "cd " + ShellQuote(dir) + " && " + command + " </dev/null >run.out 2>run.err " + run.arguments;
+}
+
+// "{dir}" stands for the run's folder: its whole path on POSIX, and on
+// Windows its path from the root of the drive, with backslashes.
+std::string Substitute(std::string text, const std::string& dir, const std::string& system) {
+    std::string path = dir;
+    if (system == "windows") {
+        for (char& c : path) c = c == '/' ? '\\' : c;
+    }
+    for (size_t at; (at = text.find("{dir}")) != std::string::npos;) text.replace(at, 5, path);
+    return text;
 }
 
 // --- Comparing --------------------------------------------------------------------------
@@ -322,6 +339,11 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    run.arguments = Substitute(run.arguments, dir, system);
+    run.commandLine = Substitute(run.commandLine, dir, system);
+    for (auto* lines : {&run.out, &run.err}) {
+        for (Expected& e : *lines) e.text = Substitute(e.text, dir, system);
+    }
     const int code = Shell(Command(run, dir, system, program, launcher, emulator));
     std::string out = ReadWhole(dir + "/run.out"), err = ReadWhole(dir + "/run.err");
     // Without an environment the lines are UTF-16LE ended by CR LF; a run that

@@ -4,8 +4,10 @@
 // the line travels here as hexadecimal UTF-16 units and reaches the program
 // untouched through CreateProcessW.
 //
-// Usage: launch.exe HEX-LINE PROGRAM [ignored words...]
-// The program inherits the three standard handles; its exit code is ours.
+// Usage: launch.exe HEX-LINE PROGRAM HOLD [ignored words...]
+// HOLD is "-", or a file this process keeps open for writing while the
+// program runs, as a recorder writing the file would. The program inherits
+// the three standard handles; its exit code is ours.
 #include <windows.h>
 
 #include <stdlib.h>
@@ -14,7 +16,7 @@
 #include <string>
 
 int main(int argc, char** argv) {
-    if (argc < 3) return 125;
+    if (argc < 4) return 125;
     std::wstring line;
     for (const char* hex = argv[1]; strlen(hex) >= 4; hex += 4) {
         char unit[5] = {hex[0], hex[1], hex[2], hex[3], 0};
@@ -36,6 +38,10 @@ int main(int argc, char** argv) {
         if (*handles[i] != nullptr && *handles[i] != INVALID_HANDLE_VALUE) {
             SetHandleInformation(*handles[i], HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
         }
+    }
+    if (strcmp(argv[3], "-") != 0 && CreateFileA(argv[3], GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                                 nullptr) == INVALID_HANDLE_VALUE) {
+        return 124;
     }
     PROCESS_INFORMATION process;
     if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
