@@ -1,7 +1,7 @@
 // The POSIX program's standard streams under what a parent or the shell can
-// hand down: a terminal, a pipe with no reader, a non-blocking pipe with a
-// slow reader, a file size limit, and too few descriptors with a stream
-// closed. Each runs the built program. Then the backend's system texts and
+// hand down (a terminal is among the whole runs): a pipe with no reader, a
+// non-blocking pipe with a slow reader, a file size limit, and too few
+// descriptors with a stream closed. Each runs the built program. Then the backend's system texts and
 // the version it reads.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -9,7 +9,6 @@
 #include <sys/resource.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -59,33 +58,6 @@ RunResult RunChild(const std::vector<std::string>& arguments, const std::functio
     const std::string out = ReadWhole(ScratchDir() + "/child.out");
     if (rawOut != nullptr) *rawOut = out;
     return {Utf16LeToUtf8(out), Utf16LeToUtf8(ReadWhole(ScratchDir() + "/child.err")), code};
-}
-
-// A terminal gets UTF-8 as it shows it, characters beyond 16 bits
-// included; the name with one opens the file it names.
-TEST(PosixStreams, TerminalGetsUtf8) {
-    const std::string name = "\xF0\xAA\x9A\xA5 \xC3\xA9.wav";
-    ScopedFile wave(name, SimpleWave(Format16(1, 1, 8000, 8)));
-    int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master) | unlockpt(master), 0);
-    int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
-    ASSERT_GE(terminal, 0);
-    struct termios raw;  // the bytes as written, no line ends added
-    tcgetattr(terminal, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(terminal, TCSANOW, &raw);
-    EXPECT_EQ(RunChild({"-v", name}, [terminal] { dup2(terminal, 1), dup2(terminal, 2); }), (RunResult{"", "", 0}));
-    fcntl(master, F_SETFL, O_NONBLOCK);
-    std::string shown;
-    char buffer[4096];
-    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) shown.append(buffer, size_t(n));
-    close(terminal);
-    close(master);
-    EXPECT_EQ(shown, "File: " + name + "\r\nFile size: 52 / 0x34\r\nRIFF chink size: 44 / 0x2c\r\n"
-                     "Found chunk \"fmt \" at 12 / 0xc, size 16 / 0x10\r\nFormat descriptor size: 16 / 0x10\r\n"
-                     "Format: PCM/8000/8/1\r\nFound chunk \"data\" at 36 / 0x24, size 8 / 0x8\r\n"
-                     "Wave data size: 8 / 0x8\r\n");
 }
 
 // A reader gone before the first line (a shell leaves SIGPIPE at its

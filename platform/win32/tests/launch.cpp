@@ -1,33 +1,62 @@
-// Starts a Windows program with exactly the command line a test decides.
-// Wine, like a shell, would rebuild a program's command line from words; the
-// program's own reading of its command line is what the whole runs test, so
-// the line travels here as hexadecimal UTF-16 units and reaches the program
-// untouched through CreateProcessW.
+// Starts the Windows program with exactly the command line a whole run
+// decides, through CreateProcessW: the program's own reading of its command
+// line is what the runs test, not a line Wine rebuilt from words.
 //
-// Usage: launch.exe HEX-LINE PROGRAM HOLD [ignored words...]
-// HOLD is "-", or a file this process keeps open for writing while the
-// program runs, as a recorder writing the file would. The program inherits
-// the three standard handles; its exit code is ours.
+// Usage: launch.exe PROGRAM HOLD -- WORDS...     the words, each quoted as the
+//                                                POSIX entry quotes arguments
+//        launch.exe PROGRAM HOLD --line LINE     LINE whole, "\uXXXX" for one
+//                                                UTF-16 unit
+// PROGRAM is a Unix path (Wine's drive Z: is the Unix root). HOLD is "-", or
+// a file this process keeps open for writing while the program runs, as a
+// recorder writing it would. The program inherits the standard handles; its
+// exit code is ours.
 #include <windows.h>
-
-#include <stdlib.h>
-#include <string.h>
 
 #include <string>
 
-int main(int argc, char** argv) {
-    if (argc < 4) return 125;
-    std::wstring line;
-    for (const char* hex = argv[1]; strlen(hex) >= 4; hex += 4) {
-        char unit[5] = {hex[0], hex[1], hex[2], hex[3], 0};
-        line += wchar_t(strtoul(unit, nullptr, 16));
-    }
-    // A Unix path: Wine's drive Z: is the root of the Unix files.
-    std::wstring program = L"Z:";
-    for (const char* c = argv[2]; *c != 0; ++c) program += *c == '/' ? L'\\' : wchar_t(*c);
+namespace {
 
-    STARTUPINFOW startup;
-    ZeroMemory(&startup, sizeof startup);
+// In double quotes when it holds a blank or a quote, or is empty; a quote is
+// escaped by a backslash, and the backslashes before a quote or the closing
+// quote are doubled.
+std::wstring Quoted(const std::wstring& word) {
+    if (!word.empty() && word.find_first_of(L" \t\"") == std::wstring::npos) return word;
+    std::wstring quoted = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : word) {
+        if (c == L'"') quoted.append(backslashes + 1, L'\\');
+        backslashes = c == L'\\' ? backslashes + 1 : 0;
+        quoted += c;
+    }
+    return quoted.append(backslashes, L'\\') + L"\"";
+}
+
+std::wstring Unescaped(const std::wstring& line) {
+    std::wstring units;
+    for (size_t i = 0; i < line.size(); ++i) {
+        if (line.compare(i, 2, L"\\u") == 0 && i + 6 <= line.size()) {
+            units += wchar_t(std::stoul(line.substr(i + 2, 4), nullptr, 16));
+            i += 5;
+        } else {
+            units += line[i];
+        }
+    }
+    return units;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 4) return 125;
+    std::wstring program = L"Z:" + std::wstring(argv[1]), line = L"sondrel";
+    for (wchar_t& c : program) c = c == L'/' ? L'\\' : c;
+    if (std::wstring(argv[3]) == L"--line" && argc > 4) line = Unescaped(argv[4]);
+    for (int i = 4; i < argc && std::wstring(argv[3]) == L"--"; ++i) line += L" " + Quoted(argv[i]);
+    if (std::wstring(argv[2]) != L"-" &&
+        CreateFileW(argv[2], GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr) == INVALID_HANDLE_VALUE) {
+        return 124;
+    }
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     HANDLE* handles[] = {&startup.hStdInput, &startup.hStdOutput, &startup.hStdError};
@@ -35,13 +64,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 3; ++i) {
         // A closed stream stays closed for the program too.
         *handles[i] = GetStdHandle(ids[i]);
-        if (*handles[i] != nullptr && *handles[i] != INVALID_HANDLE_VALUE) {
-            SetHandleInformation(*handles[i], HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-        }
-    }
-    if (strcmp(argv[3], "-") != 0 && CreateFileA(argv[3], GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                                                 nullptr) == INVALID_HANDLE_VALUE) {
-        return 124;
+        SetHandleInformation(*handles[i], HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
     }
     PROCESS_INFORMATION process;
     if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
