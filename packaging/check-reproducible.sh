@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Builds the .deb and the Windows .zip twice, from two clones of the current
+# commit, and fails unless both builds give the same bytes. The second build
+# differs from the first the way reprotest varies a build: another path (with
+# a blank in it), another umask, time zone and locale, fresh file times, one
+# job instead of several, and it runs minutes later. Nothing is set by hand:
+# SOURCE_DATE_EPOCH is removed from the environment.
+#
+# Usage: packaging/check-reproducible.sh [output folder]   (default: build/packages)
+# Leaves the first build's packages in the output folder. Only committed work
+# is built: uncommitted changes are not in the clones.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+out=${1:-build/packages}
+source=$PWD
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+unset SOURCE_DATE_EPOCH
+
+build() {  # clone folder, jobs
+  local tree=$1 jobs=$2
+  git clone -q --no-hardlinks "$source" "$tree"
+  (
+    cd "$tree"
+    cmake -S . -B build/linux -G Ninja -DSONDREL_TESTS=OFF >/dev/null
+    cmake --build build/linux -j "$jobs" >/dev/null
+    (cd build/linux && cpack -G DEB >/dev/null)
+    cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+          -DSONDREL_TESTS=OFF >/dev/null
+    cmake --build build/windows -j "$jobs" >/dev/null
+    (cd build/windows && cpack -G ZIP >/dev/null)
+  )
+}
+
+echo "first build: $work/one"
+(umask 022; TZ=UTC LC_ALL=C build "$work/one/sondrel" "$(nproc)")
+echo "second build: $work/the second one/sondrel, umask 077, TZ=Pacific/Kiritimati, LC_ALL=C.UTF-8, 1 job"
+(umask 077; TZ=Pacific/Kiritimati LC_ALL=C.UTF-8 build "$work/the second one/sondrel" 1)
+
+status=0
+for pattern in 'linux/sondrel_*_amd64.deb' 'windows/sondrel-*-win64.zip'; do
+  first=$(echo "$work"/one/sondrel/build/$pattern)
+  second=$(echo "$work/the second one/sondrel/build/"$pattern)
+  if cmp -s "$first" "$second"; then
+    echo "same bytes: $(basename "$first") ($(stat -c %s "$first") bytes, sha256 $(sha256sum <"$first" | cut -c1-16)...)"
+  else
+    echo "DIFFERENT: $(basename "$first") ($(stat -c %s "$first") against $(stat -c %s "$second") bytes)"
+    case $first in
+      *.deb) diff <(dpkg-deb -c "$first") <(dpkg-deb -c "$second") || true ;;
+      *.zip) diff <(zipinfo -l "$first") <(zipinfo -l "$second") || true ;;
+    esac
+    status=1
+  fi
+done
+mkdir -p "$out"
+cp "$work"/one/sondrel/build/linux/sondrel_*_amd64.deb "$work"/one/sondrel/build/windows/sondrel-*-win64.zip \
+   "$work"/one/sondrel/build/linux/sondrel.1 "$out"/
+exit $status
