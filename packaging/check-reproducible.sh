@@ -38,6 +38,7 @@ echo "second build: $work/the second one/sondrel, umask 077, TZ=Pacific/Kiritima
 (umask 077; TZ=Pacific/Kiritimati LC_ALL=C.UTF-8 build "$work/the second one/sondrel" 1)
 
 status=0
+rm -rf "$out/second"
 for pattern in 'linux/sondrel_*_amd64.deb' 'windows/sondrel-*-win64.zip'; do
   first=$(echo "$work"/one/sondrel/build/$pattern)
   second=$(echo "$work/the second one/sondrel/build/"$pattern)
@@ -49,6 +50,8 @@ for pattern in 'linux/sondrel_*_amd64.deb' 'windows/sondrel-*-win64.zip'; do
       *.deb) diff <(dpkg-deb -c "$first") <(dpkg-deb -c "$second") || true ;;
       *.zip) diff <(zipinfo -l "$first") <(zipinfo -l "$second") || true ;;
     esac
+    mkdir -p "$out/second"
+    cp "$second" "$out/second/"
     status=1
   fi
 done
