@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Builds the .deb and the Windows .zip twice, from two clones of the current
-# commit, and fails unless both builds give the same bytes. The second build
-# differs from the first the way reprotest varies a build: another path (with
-# a blank in it), another umask, time zone and locale, fresh file times, one
-# job instead of several, and it runs minutes later. Nothing is set by hand:
-# SOURCE_DATE_EPOCH is removed from the environment.
+# commit (two copies of the tree outside a git checkout), and fails unless
+# both builds give the same bytes. The second build differs from the first
+# the way Debian's reprotest varies a build: another path (with a blank in
+# it), another umask, time zone and locale, fresh file times, one job instead
+# of several, and a clock a day and seven minutes ahead (faketime). Nothing is
+# set by hand: SOURCE_DATE_EPOCH is removed from the environment.
 #
 # Usage: packaging/check-reproducible.sh [output folder]   (default: build/packages)
-# Leaves the first build's packages in the output folder. Only committed work
-# is built: uncommitted changes are not in the clones.
+# Leaves the first build's packages and manual page in the output folder, and
+# the second build's packages in its "second" folder when they differ. Only
+# committed work is built: uncommitted changes are not in the clones.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=${1:-build/packages}
@@ -19,7 +21,14 @@ unset SOURCE_DATE_EPOCH
 
 build() {  # clone folder, jobs
   local tree=$1 jobs=$2
-  git clone -q --no-hardlinks "$source" "$tree"
+  if git -C "$source" rev-parse --git-dir >/dev/null 2>&1; then
+    git clone -q --no-hardlinks "$source" "$tree"
+  else
+    # A source archive: a copy keeps the files' times, and so the time the
+    # build takes from doc/changelog.in.
+    mkdir -p "$tree"
+    tar -C "$source" --exclude='./build*' -cf - . | tar -C "$tree" -xf -
+  fi
   (
     cd "$tree"
     cmake -S . -B build/linux -G Ninja -DSONDREL_TESTS=OFF >/dev/null
@@ -32,10 +41,15 @@ build() {  # clone folder, jobs
   )
 }
 
-echo "first build: $work/one"
+command -v faketime >/dev/null || { echo "check-reproducible.sh: faketime is needed (apt-get install faketime)"; exit 2; }
+export source
+export -f build
+
+echo "first build: $work/one/sondrel"
 (umask 022; TZ=UTC LC_ALL=C build "$work/one/sondrel" "$(nproc)")
-echo "second build: $work/the second one/sondrel, umask 077, TZ=Pacific/Kiritimati, LC_ALL=C.UTF-8, 1 job"
-(umask 077; TZ=Pacific/Kiritimati LC_ALL=C.UTF-8 build "$work/the second one/sondrel" 1)
+echo "second build: $work/the second one/sondrel, umask 077, TZ=Pacific/Kiritimati, LC_ALL=C.UTF-8, 1 job, clock +1 day 7 minutes"
+(umask 077; TZ=Pacific/Kiritimati LC_ALL=C.UTF-8 \
+   faketime -f '+1447m' bash -c 'build "$@"' bash "$work/the second one/sondrel" 1)
 
 status=0
 rm -rf "$out/second"
