@@ -3,8 +3,10 @@
 # commit (two copies of the tree outside a git checkout), and fails unless
 # both builds give the same bytes. The second build differs from the first
 # the way Debian's reprotest varies a build: another path (with a blank in
-# it), another umask, time zone and locale, fresh file times, one job instead
-# of several, and a clock a day and seven minutes ahead (faketime). Nothing is
+# it), another umask, time zone, locale and home folder, fresh file times,
+# one job instead of several, another kernel version and no address-space
+# randomisation (setarch), and a clock a day and seven minutes ahead
+# (faketime). Nothing is
 # set by hand: SOURCE_DATE_EPOCH is removed from the environment.
 #
 # Usage: packaging/check-reproducible.sh [output folder]   (default: build/packages)
@@ -47,8 +49,11 @@ export -f build
 
 echo "first build: $work/one/sondrel"
 (umask 022; TZ=UTC LC_ALL=C build "$work/one/sondrel" "$(nproc)")
-echo "second build: $work/the second one/sondrel, umask 077, TZ=Pacific/Kiritimati, LC_ALL=C.UTF-8, 1 job, clock +1 day 7 minutes"
-(umask 077; TZ=Pacific/Kiritimati LC_ALL=C.UTF-8 \
+echo "second build: $work/the second one/sondrel, umask 077, TZ=Pacific/Kiritimati, LC_ALL=C.UTF-8, another HOME,"
+echo "  1 job, clock +1 day 7 minutes, kernel version 2.6, no address-space randomisation"
+mkdir "$work/home"
+(umask 077; TZ=Pacific/Kiritimati LC_ALL=C.UTF-8 HOME=$work/home \
+   setarch "$(uname -m)" --uname-2.6 -R \
    faketime -f '+1447m' bash -c 'build "$@"' bash "$work/the second one/sondrel" 1)
 
 status=0
