@@ -6,8 +6,8 @@
 # it), another umask, time zone, locale and home folder, fresh file times,
 # one job instead of several, another kernel version and no address-space
 # randomisation (setarch), and a clock a day and seven minutes ahead
-# (faketime). Nothing is
-# set by hand: SOURCE_DATE_EPOCH is removed from the environment.
+# (faketime). Nothing is set by hand: SOURCE_DATE_EPOCH is removed from the
+# environment.
 #
 # Usage: packaging/check-reproducible.sh [output folder]   (default: build/packages)
 # Leaves the first build's packages and manual page in the output folder, and
