@@ -179,12 +179,12 @@ int main(int argc, char** argv) {
 
     std::string problem;
     Run run = FindRun(list, argv[2], &problem);
-    char made[] = "run.XXXXXX";
-    if (run.name.empty() || mkdtemp(made) == nullptr) {
+    char made[] = "run.XXXXXX", here[4096];
+    if (run.name.empty() || mkdtemp(made) == nullptr || getcwd(here, sizeof here) == nullptr) {
         std::cerr << (problem.empty() ? "cannot make a folder for the run" : problem) << "\n";
         return 2;
     }
-    const std::string dir = std::string(getcwd(nullptr, 0)) + "/" + made;
+    const std::string dir = std::string(here) + "/" + made;
     problem = MakeFiles(run, dir, list.substr(0, list.rfind('/')));
     if (!problem.empty()) {
         std::cerr << list << ":" << run.line << ": " << problem << "\n";
