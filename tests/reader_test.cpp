@@ -1,6 +1,6 @@
 // The read-ahead reader under the walk, through the fake platform: reads and
 // skips that cross the buffer's edge, and system reads that fail or come up
-// short at a refill. Rows that succeed run through the built program too.
+// short at a refill. The files of the rows that succeed are whole runs too.
 #include <gtest/gtest.h>
 
 #include "inspector/reader.h"
@@ -32,7 +32,13 @@ const std::string kPadThenLargeLines =
     kFmtLines + Lines({"*** Unknown chunk \"junk\" at 36 / 0x24, size 3 / 0x3",
                        "*** Unknown chunk \"LIST\" at 48 / 0x30, size 70000 / 0x11170"});
 
-const std::string kReadError = "(5 - Input/output error)";
+const std::string kReadError = "(5)";
+
+// The system's description of an error code is its own on each system.
+std::string WithoutSystemText(std::string line) {
+    size_t text = line.find(" - ", line.rfind('('));
+    return text == std::string::npos ? line : line.erase(text, line.rfind(')') - text);
+}
 
 TEST(Reader, RefillsSkipsAndFaults) {
     struct {
@@ -62,7 +68,7 @@ TEST(Reader, RefillsSkipsAndFaults) {
         {"a padded chunk, then a skip past the buffer", kPadThenLarge, -1, -1, false,
          kPadThenLargeLines + Lines({"Wave data size: 2 / 0x2"}), "", 0},
         {"a failed skip past the buffer", kPadThenLarge, -1, -1, true, kPadThenLargeLines,
-         Lines({"Cannot skip chunk data (29 - Illegal seek)"}), 102},
+         Lines({"Cannot skip chunk data (29)"}), 102},
         {"the first read fails", kHeaderAcross, 0, -1, false, "", Lines({"Cannot read 12 bytes " + kReadError}), 102},
         {"the first read comes up short", Riff(""), -1, 0, false, "", Lines({"Read only 11 bytes of 12"}), 102},
     };
@@ -75,13 +81,9 @@ TEST(Reader, RefillsSkipsAndFaults) {
         fake.failSkip = c.failSkip;
         EXPECT_EQ(fake.Run(u"a.wav"), c.code);
         EXPECT_EQ(fake.out, c.out);
-        EXPECT_EQ(fake.err, c.err);
+        EXPECT_EQ(WithoutSystemText(fake.err), c.err);
         EXPECT_EQ(fake.liveBlocks, 0);
         EXPECT_EQ(fake.openFiles, 0);
-        if (c.code == 0) {
-            ScopedFile file("r.wav", c.file);
-            EXPECT_EQ(RunSondrel("r.wav"), (RunResult{c.out, c.err, int(c.code)}));
-        }
     }
 }
 
