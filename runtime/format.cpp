@@ -7,6 +7,7 @@
 // digits; bounded copies and lengths.
 #include "runtime/format.h"
 
+#include "platform/text.h"
 #include "runtime/contract.h"
 
 namespace {

@@ -78,16 +78,6 @@ uint32_t CopyWideBounded(WChar* buffer, uint32_t capacity, const WChar* source, 
 uint32_t NarrowLengthBounded(const char* text, uint32_t bound);
 uint32_t WideLengthBounded(const WChar* text, uint32_t bound);
 
-// Reads the decimal digits at text and moves it past them; unsigned 32-bit
-// arithmetic with no limit on the number of digits (more wrap around). For
-// 8-bit and wide text alike.
-template <typename Char>
-constexpr uint32_t ParseDecimal(const Char*& text) {
-    uint32_t value = 0;
-    while (*text >= '0' && *text <= '9') value = value * 10 + static_cast<uint32_t>(*text++ - '0');
-    return value;
-}
-
 // True when a debugger is attached to the process.
 bool BreakIfDebugged();
 
