@@ -552,5 +552,3 @@ uint32_t WideLengthBounded(const WChar* text, uint32_t bound) {
     while (n < bound && text[n] != 0) ++n;
     return n;
 }
-
-bool BreakIfDebugged() { return g_platform.isDebuggerPresent(); }

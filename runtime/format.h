@@ -78,7 +78,4 @@ uint32_t CopyWideBounded(WChar* buffer, uint32_t capacity, const WChar* source, 
 uint32_t NarrowLengthBounded(const char* text, uint32_t bound);
 uint32_t WideLengthBounded(const WChar* text, uint32_t bound);
 
-// True when a debugger is attached to the process.
-bool BreakIfDebugged();
-
 #endif
