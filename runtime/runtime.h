@@ -27,4 +27,10 @@ void* MemAlloc(size_t size);
 void MemFree(void* block, size_t size);
 void* LoadProcFromLibrary(const WChar* library, const char* name);
 
+// The text of the system's last error, as the error-text hook gives it.
+inline const WChar* LastErrorText(WChar (&buffer)[256]) {
+    g_memoryHooks.errorText(buffer, 256, g_platform.lastError());
+    return buffer;
+}
+
 #endif
