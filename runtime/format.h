@@ -68,6 +68,8 @@ bool FormatConversion(WChar** position, uint32_t* remaining, const WChar** curso
 
 // Digits of value in base 2..36, most significant first, cut to capacity - 1.
 uint32_t IntToDigits32(WChar* buffer, uint32_t capacity, uint32_t value, uint32_t base);
+// The 64-bit twin: nothing in the program calls it, but it is part of the
+// routines' interface and shares the formatter's own digit code.
 uint32_t IntToDigits64(WChar* buffer, uint32_t capacity, uint64_t value, uint32_t base);
 
 // Bounded copies; a source limit of 0 stands for the capacity.
