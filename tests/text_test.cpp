@@ -32,40 +32,25 @@ TEST(Utf8Codec, EveryKindOfUnitToUtf8) {
     EXPECT_EQ(WideToUtf8(u"\xD800\xDC00", 1, bytes), 3u);
 }
 
-// Each sequence with its code point, or 0 when its first byte begins nothing
-// valid; the length is that of the whole string unless given.
+// Each sequence with its code point and length, or 0 and 0 when its first
+// byte begins nothing valid.
 TEST(Utf8Codec, WhatDecodes) {
     const struct { std::string bytes; uint32_t codePoint; uint32_t length; } cases[] = {
-        {"A", 'A', 1},
-        {"\xC2\x80", 0x80, 2},
-        {"\xDF\xBF", 0x7FF, 2},
-        {"\xE0\xA0\x80", 0x800, 3},
-        {"\xED\x9F\xBF", 0xD7FF, 3},
-        {"\xEF\xBF\xBF", 0xFFFF, 3},
-        {"\xF0\x90\x80\x80", 0x10000, 4},
-        {"\xF4\x8F\xBF\xBF", 0x10FFFF, 4},
-        {"\xC3\xA9t", 0xE9, 2},
+        {"A", 'A', 1}, {"\xC2\x80", 0x80, 2}, {"\xDF\xBF", 0x7FF, 2}, {"\xE0\xA0\x80", 0x800, 3},
+        {"\xED\x9F\xBF", 0xD7FF, 3}, {"\xEF\xBF\xBF", 0xFFFF, 3}, {"\xF0\x90\x80\x80", 0x10000, 4},
+        {"\xF4\x8F\xBF\xBF", 0x10FFFF, 4}, {"\xC3\xA9t", 0xE9, 2},
         // Not UTF-8: stray continuation, overlong forms, surrogate halves,
         // beyond U+10FFFF, a sequence cut short or broken.
-        {"\x80", 0, 0},
-        {"\xC0\x80", 0, 0},
-        {"\xC1\xBF", 0, 0},
-        {"\xE0\x9F\xBF", 0, 0},
-        {"\xF0\x8F\xBF\xBF", 0, 0},
-        {"\xED\xA0\x80", 0, 0},
-        {"\xED\xBF\xBF", 0, 0},
-        {"\xF4\x90\x80\x80", 0, 0},
-        {"\xF5\x80\x80\x80", 0, 0},
-        {"\xFF", 0, 0},
-        {"\xE2\x82", 0, 0},
-        {"\xE2\x28\xA1", 0, 0},
+        {"\x80", 0, 0}, {"\xC0\x80", 0, 0}, {"\xC1\xBF", 0, 0}, {"\xE0\x9F\xBF", 0, 0}, {"\xF0\x8F\xBF\xBF", 0, 0},
+        {"\xED\xA0\x80", 0, 0}, {"\xED\xBF\xBF", 0, 0}, {"\xF4\x90\x80\x80", 0, 0}, {"\xF5\x80\x80\x80", 0, 0},
+        {"\xFF", 0, 0}, {"\xE2\x82", 0, 0}, {"\xE2\x28\xA1", 0, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.bytes);
         uint32_t codePoint = 0;
         uint32_t length = DecodeUtf8(reinterpret_cast<const uint8_t*>(c.bytes.data()), c.bytes.size(), &codePoint);
         EXPECT_EQ(length, c.length);
-        EXPECT_EQ(codePoint, c.codePoint);  // untouched (0) when nothing decodes
+        EXPECT_EQ(codePoint, c.codePoint);
     }
 }
 
