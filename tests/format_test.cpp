@@ -120,10 +120,9 @@ TEST(FormatTest, ConversionsAndCuts) {
 // cut to the capacity from the most significant digit, any base to 36.
 TEST(FormatTest, IntegerToDigits) {
     const struct { uint64_t value; uint32_t base, capacity; bool wide; std::u16string digits; } rows[] = {
-        {123456, 10, 4, false, u"123"}, {123456, 10, 1, false, u""}, {0, 10, 8, false, u"0"},
-        {35, 36, 8, false, u"z"},       {0xFFFFFFFF, 16, 9, false, u"ffffffff"},
-        {kAllOnes, 2, 70, true, kOnes64}, {kAllOnes, 10, 70, true, u"18446744073709551615"},
-        {kAllOnes, 10, 4, true, u"184"}, {0x1FFFFFFFF, 16, 70, true, u"1ffffffff"},
+        {123456, 10, 4, false, u"123"}, {123456, 10, 1, false, u""}, {0, 10, 8, false, u"0"}, {35, 36, 8, false, u"z"},
+        {0xFFFFFFFF, 16, 9, false, u"ffffffff"}, {kAllOnes, 2, 70, true, kOnes64}, {kAllOnes, 10, 4, true, u"184"},
+        {kAllOnes, 10, 70, true, u"18446744073709551615"}, {0x1FFFFFFFF, 16, 70, true, u"1ffffffff"},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(std::to_string(r.value) + " base " + std::to_string(r.base));
