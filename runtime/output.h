@@ -16,6 +16,8 @@
 bool GetStdStreams(OsHandle* input, OsHandle* output, OsHandle* error);
 
 // Formats one line and writes it to handle. False when the write failed.
+// Every caller asks for the line end; a line without one (a text of up to
+// 1023 units, and no write when it is empty) is kept as part of the channel.
 bool WriteTextLine(OsHandle handle, const WChar* format, const uint64_t* slots, uint32_t slotCount,
                    bool appendLineEnd);
 

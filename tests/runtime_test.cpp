@@ -1,5 +1,5 @@
-// Error texts, the output channel, and the runtime's unused hooks, driven
-// through a fake platform. A start-up without memory is in faults_test.cpp. Start-up's version and
+// Error texts and the output channel, driven through a fake platform. A
+// start-up without memory is in faults_test.cpp. Start-up's version and
 // counter refusals have no test: no system the program runs on meets them.
 #include <gtest/gtest.h>
 
@@ -90,28 +90,15 @@ TEST(Output, OneWritePerLine) {
     EXPECT_EQ(Utf16LeToUtf8(g_writes[2]), "a\r\nb\r\n");
 }
 
-// The hooks and the list this program leaves empty, used as a program that
-// filled them would: a handler asked until it gives up, callbacks run first
-// to last with every block released.
-int g_asked;
-std::string g_ran;
-uint32_t GiveUpAtTheThird(size_t) { return ++g_asked < 3; }
+// Windows refuses the standard handles when GetStdHandle gives an invalid
+// one: the run ends at once with 1001, silent, holding nothing.
+bool NoStreams(OsHandle*, OsHandle*, OsHandle*) { return false; }
 
-TEST(Runtime, OutOfMemoryHandlerAndShutdownList) {
+TEST(Output, NoStreamsEndTheRunSilently) {
     FakePlatform fake;
-    ASSERT_TRUE(RuntimeStartup());
-    ShutdownNode* a = static_cast<ShutdownNode*>(MemAlloc(sizeof(ShutdownNode)));
-    ShutdownNode* b = static_cast<ShutdownNode*>(MemAlloc(sizeof(ShutdownNode)));
-    *a = {nullptr, b, [] { g_ran += "a"; }};
-    *b = {a, nullptr, [] { g_ran += "b"; }};
-    *g_runtime.shutdownList = {a, b, 2};
-    fake.allocationsLeft = 0;
-    g_runtime.outOfMemoryHandler = GiveUpAtTheThird;
-    EXPECT_EQ(MemAlloc(8), nullptr);
-    EXPECT_EQ(g_asked, 3);
-    RuntimeShutdown();
-    EXPECT_EQ(g_ran, "ab");
-    EXPECT_EQ(g_runtime.shutdownList, nullptr);
+    g_platform.getStdHandles = NoStreams;
+    EXPECT_EQ(fake.Run(u"a.wav"), 1001u);
+    EXPECT_EQ(fake.out + fake.err, "");
     EXPECT_EQ(fake.liveBlocks, 0);
 }
 
