@@ -77,6 +77,12 @@ std::string ToUtf8(const std::u16string& text) {
     return out;
 }
 
+std::string EncodedBy(uint32_t (*encode)(const WChar*, uint32_t, uint8_t*), const std::u16string& units) {
+    std::vector<uint8_t> bytes(units.size() * 3 + 1);
+    uint32_t n = encode(units.data(), uint32_t(units.size()), bytes.data());
+    return std::string(bytes.begin(), bytes.begin() + n);
+}
+
 std::string Utf16LeToUtf8(const std::string& bytes) {
     std::u16string units;
     for (size_t i = 0; i + 1 < bytes.size(); i += 2) units += char16_t(uint8_t(bytes[i]) | uint8_t(bytes[i + 1]) << 8);

@@ -42,6 +42,8 @@ std::string Lines(const std::vector<std::string>& lines);
 // UTF-16LE bytes to UTF-8; a stray odd byte shows as "<odd byte>".
 std::string Utf16LeToUtf8(const std::string& bytes);
 std::string ToUtf8(const std::u16string& text);
+// The bytes one of the program's UTF-8 encoders makes of units.
+std::string EncodedBy(uint32_t (*encode)(const WChar*, uint32_t, uint8_t*), const std::u16string& units);
 
 // --- Files and the built program -----------------------------------------------
 

@@ -23,9 +23,7 @@ TEST(Utf8Codec, EveryKindOfUnitToUtf8) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(ToUtf8(c.units));
-        uint8_t bytes[64];
-        uint32_t n = WideToUtf8(c.units.data(), uint32_t(c.units.size()), bytes);
-        EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes), n), c.bytes);
+        EXPECT_EQ(EncodedBy(WideToUtf8, c.units), c.bytes);
     }
     // A pair cut by the count is a lone half.
     uint8_t bytes[8];
