@@ -1,5 +1,9 @@
-// The read-ahead reader: refills and skips.
+// The read-ahead reader: refills, skips, and the reads that must bring every
+// byte.
 #include "inspector/reader.h"
+
+#include "runtime/output.h"
+#include "runtime/runtime.h"
 
 void ReaderStart(FileReader& reader, OsHandle file) {
     reader.file = file;
@@ -40,4 +44,18 @@ bool ReaderSkip(FileReader& reader, uint64_t count) {
     }
     reader.start = reader.end;
     return g_platform.skipForward(reader.file, count - available);
+}
+
+__attribute__((noinline)) bool ReportShortRead(uint32_t count, uint32_t total, bool failed) {
+    if (failed) {
+        WChar error[256];
+        ReportError(u"Cannot read %u bytes (%s)", count, LastErrorText(error));
+    } else {
+        ReportError(u"Read only %u bytes of %u", total, count);
+    }
+    return false;
+}
+
+bool ReadExact(FileReader& reader, void* buffer, uint32_t count) {
+    return ReadBytes(reader, static_cast<uint8_t*>(buffer), count, 0);
 }

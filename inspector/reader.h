@@ -1,7 +1,8 @@
 // The file as the walk reads it: strictly forward, through a read-ahead
 // buffer, so a file of many small chunks costs a few reads of the system and
 // every header is a copy from memory. The platform only opens, reads, skips
-// and closes; buffering is decided here, the same on every system.
+// and closes; buffering is decided here, the same on every system, and so is
+// the message when a read brings less than it must.
 #ifndef SONDREL_INSPECTOR_READER_H
 #define SONDREL_INSPECTOR_READER_H
 
@@ -52,5 +53,25 @@ inline bool ReaderRead(FileReader& reader, void* buffer, uint32_t count, uint32_
 // Moves forward by count bytes: within the buffer when they are there, else
 // past what it holds through the system.
 bool ReaderSkip(FileReader& reader, uint64_t count);
+
+// --- Reads that must bring every byte ----------------------------------------
+
+// Reports why a read did not bring all count bytes: the system's read
+// failed, or the file ended after total bytes (the reader reads on until
+// one or the other). The messages speak of the whole count. Returns false.
+bool ReportShortRead(uint32_t count, uint32_t total, bool failed);
+
+// Reads count bytes into buffer, of which the first `have` are there
+// already; otherwise reports why and returns false. The usual case, one read
+// that brings everything, stays clear of the messages.
+inline bool ReadBytes(FileReader& reader, uint8_t* buffer, uint32_t count, uint32_t have) {
+    uint32_t got = 0;
+    bool ok = ReaderRead(reader, buffer + have, count - have, &got);
+    if (ok && got == count - have) return true;
+    return ReportShortRead(count, have + got, !ok);
+}
+
+// Reads exactly count bytes; otherwise reports why and returns false.
+bool ReadExact(FileReader& reader, void* buffer, uint32_t count);
 
 #endif

@@ -2,7 +2,7 @@
 // fields for every other format, and with -f every field of the descriptor.
 #include "inspector/report.h"
 
-#include "inspector/walk.h"
+#include "inspector/reader.h"
 #include "runtime/format.h"
 #include "runtime/output.h"
 #include "runtime/runtime.h"
@@ -55,18 +55,17 @@ void PrintFields(const uint8_t* descriptor, uint32_t size, const WChar* tagSuffi
 
 }  // namespace
 
-ExitCode ReportFormatChunk(FileReader& reader, uint32_t chunkSize, RunOptions options, void** descriptor) {
+FormatChunkReport ReportFormatChunk(FileReader& reader, uint32_t chunkSize, RunOptions options) {
     if (static_cast<uint64_t>(chunkSize) - 16 > 4080) {
         ReportError(u"Invalid fmt chunk size");
-        return ExitNotUsableWave;
+        return {ExitNotUsableWave, nullptr};
     }
     uint8_t* block = static_cast<uint8_t*>(MemAlloc(chunkSize));
     if (block == nullptr) {
         ReportError(u"Cannot allocate %u bytes for format descriptor", chunkSize);
-        return ExitNoMemory;
+        return {ExitNoMemory, nullptr};
     }
-    *descriptor = block;
-    if (!ReadExact(reader, block, chunkSize)) return ExitReadFailed;
+    if (!ReadExact(reader, block, chunkSize)) return {ExitReadFailed, block};
 
     // The working copy holds zeros beyond the end of a short chunk, so
     // nothing is ever taken from beyond the chunk.
@@ -95,5 +94,5 @@ ExitCode ReportFormatChunk(FileReader& reader, uint32_t chunkSize, RunOptions op
             WaveFormatChannels(format), WaveFormatBlockAlign(format), WaveFormatCbSize(format));
     }
     if (options.printFields) PrintFields(block, chunkSize, tagSuffix);
-    return ExitUndecided;
+    return {ExitUndecided, block};
 }

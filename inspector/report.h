@@ -5,13 +5,20 @@
 #include <stdint.h>
 
 #include "inspector/reader.h"
-#include "inspector/toolmain.h"
+#include "inspector/run.h"
 #include "platform/platform.h"
 
+// What reading one fmt chunk left: the outcome, ExitUndecided when the report
+// was made, else the one decided after printing its message; and the
+// descriptor memory, also after a failed read (null when none was had),
+// which the caller releases.
+struct FormatChunkReport {
+    ExitCode outcome;
+    void* descriptor;
+};
+
 // Reads the chunk's data (the file stands at its start) and prints what the
-// descriptor says. Returns ExitUndecided on success, else the decided outcome
-// after printing its message. *descriptor receives the memory it allocated,
-// also on a failed read; the caller releases it.
-ExitCode ReportFormatChunk(FileReader& reader, uint32_t chunkSize, RunOptions options, void** descriptor);
+// descriptor says.
+FormatChunkReport ReportFormatChunk(FileReader& reader, uint32_t chunkSize, RunOptions options);
 
 #endif

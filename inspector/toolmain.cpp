@@ -125,16 +125,6 @@ const WChar* SkipCharsInSet(const WChar* text, const WChar* set) {
     return text;
 }
 
-const WChar* EchoText(const WChar* text, WChar (&buffer)[kEchoRoom]) {
-    const WChar* c = text;
-    while (*c != 0 && EchoChar(*c) == *c) ++c;
-    if (*c == 0) return text;
-    uint32_t i = 0;
-    for (; i + 1 < kEchoRoom && text[i] != 0; ++i) buffer[i] = EchoChar(text[i]);
-    buffer[i] = 0;
-    return buffer;
-}
-
 const WChar* SkipProgramName(const WChar* commandLine) {
     const WChar* name = commandLine;
     WChar end = u' ';

@@ -4,27 +4,8 @@
 
 #include <stdint.h>
 
+#include "inspector/run.h"
 #include "platform/platform.h"
-
-// The run's outcome, which becomes the process exit code.
-using ExitCode = uint32_t;
-constexpr ExitCode ExitSuccess = 0;
-constexpr ExitCode ExitUsage = 1;
-constexpr ExitCode ExitBadCommandLine = 2;
-constexpr ExitCode ExitCannotOpen = 101;
-constexpr ExitCode ExitReadFailed = 102;
-constexpr ExitCode ExitNotUsableWave = 103;
-constexpr ExitCode ExitNoStreams = 1001;
-constexpr ExitCode ExitNoRuntime = 1002;
-constexpr ExitCode ExitNoMemory = 1003;
-// While the run is under way: none of the codes above.
-constexpr ExitCode ExitUndecided = 0xFFFFFFFF;
-
-struct RunOptions {
-    bool printOffsets;  // -o
-    bool printFields;   // -f
-    bool verbose;       // -v
-};
 
 // Where the argument text begins: past the program name and the blanks after it.
 const WChar* SkipProgramName(const WChar* commandLine);
@@ -49,14 +30,6 @@ const WChar* NextToken(const WChar* text, WChar* buffer, uint32_t capacity, cons
 
 // The first occurrence of c among at most bound characters of text, or nullptr.
 const WChar* FindCharBounded(const WChar* text, uint32_t bound, WChar c);
-
-// Argument text as the program echoes it: each control character (U+0001 to
-// U+001F and DEL) shows as "?", as `ls -q` shows names, so an argument cannot
-// add report lines or send the terminal escape sequences. Returns text itself
-// when it holds none, else a copy in buffer (as much as fits in one line).
-constexpr uint32_t kEchoRoom = 1024;
-const WChar* EchoText(const WChar* text, WChar (&buffer)[kEchoRoom]);
-inline WChar EchoChar(WChar c) { return c < 0x20 || c == 0x7F ? u'?' : c; }
 
 // A null set is the blank set; the NUL character is in no set.
 bool IsCharInSet(WChar c, const WChar* set);

@@ -15,38 +15,9 @@
 
 namespace {
 
-// The text of the system's last error, as the error-text hook gives it.
-const WChar* LastErrorText(WChar (&buffer)[256]) {
-    g_memoryHooks.errorText(buffer, 256, g_platform.lastError());
-    return buffer;
-}
-
 bool SameId(const uint8_t* bytes, const char* id) {
     return bytes[0] == static_cast<uint8_t>(id[0]) && bytes[1] == static_cast<uint8_t>(id[1]) &&
            bytes[2] == static_cast<uint8_t>(id[2]) && bytes[3] == static_cast<uint8_t>(id[3]);
-}
-
-// Reports why a read did not bring all count bytes: the system's read
-// failed, or the file ended after total bytes (the reader reads on until
-// one or the other). The messages speak of the whole count.
-__attribute__((noinline)) bool ReportShortRead(uint32_t count, uint32_t total, bool failed) {
-    if (failed) {
-        WChar error[256];
-        ReportError(u"Cannot read %u bytes (%s)", count, LastErrorText(error));
-    } else {
-        ReportError(u"Read only %u bytes of %u", total, count);
-    }
-    return false;
-}
-
-// Reads count bytes into buffer, of which the first `have` are there
-// already. The usual case, one read that brings everything, stays clear of
-// the messages.
-inline bool ReadBytes(FileReader& reader, uint8_t* buffer, uint32_t count, uint32_t have) {
-    uint32_t got = 0;
-    bool ok = ReaderRead(reader, buffer + have, count - have, &got);
-    if (ok && got == count - have) return true;
-    return ReportShortRead(count, have + got, !ok);
 }
 
 struct WalkState {
@@ -124,16 +95,15 @@ ExitCode WalkOneChunk(FileReader& reader, RunOptions options, WalkState& walk) {
         walk.formatSize = size;
         if (options.printOffsets) PrintMessage(u"Format descriptor offset: %u / %#x", dataAt, dataAt);
         PrintMessage(u"Format descriptor size: %u / %#x", size, size);
-        void* block = nullptr;
-        ExitCode outcome = ReportFormatChunk(reader, size, options, &block);
-        if (block != nullptr) {
+        FormatChunkReport report = ReportFormatChunk(reader, size, options);
+        if (report.descriptor != nullptr) {
             // Each fmt chunk brings its own block; the earlier one goes now.
             MemFree(walk.descriptor, 0);
-            walk.descriptor = block;
+            walk.descriptor = report.descriptor;
         }
         // After a failure the walk stops where it is: skipping the rest
         // could only add a second error line.
-        if (outcome != ExitUndecided) return outcome;
+        if (report.outcome != ExitUndecided) return report.outcome;
         walk.current += size;
         walk.padPossible = (size & 1) != 0;
         return ExitUndecided;
@@ -232,10 +202,6 @@ uint32_t ChunkIdText(const uint8_t id[4], WChar (&text)[9]) {
     // The precision bounds the program's own formatter to the four bytes.
     if (printable) return FormatText(text, 9, format, reinterpret_cast<const char*>(id));
     return FormatText(text, 9, format, ReadLe32(id));
-}
-
-bool ReadExact(FileReader& reader, void* buffer, uint32_t count) {
-    return ReadBytes(reader, static_cast<uint8_t*>(buffer), count, 0);
 }
 
 namespace {

@@ -4,8 +4,7 @@
 
 #include <stdint.h>
 
-#include "inspector/reader.h"
-#include "inspector/toolmain.h"
+#include "inspector/run.h"
 #include "platform/platform.h"
 
 // Opens the file, checks its header, walks its chunks and decides the run's
@@ -15,8 +14,5 @@ ExitCode WalkChunks(const WChar* fileName, RunOptions options);
 // The identifier as four characters when all four bytes are printable
 // (0x20..0x7F), else as a little-endian number in lower-case hexadecimal.
 uint32_t ChunkIdText(const uint8_t id[4], WChar (&text)[9]);
-
-// Reads exactly count bytes; otherwise reports why and returns false.
-bool ReadExact(FileReader& reader, void* buffer, uint32_t count);
 
 #endif

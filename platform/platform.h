@@ -130,6 +130,13 @@ struct Platform {
     // capacity units, terminator included. False when it is not set, is
     // empty, or does not fit.
     bool (*environmentVariable)(const WChar* name, WChar* value, uint32_t capacity);
+
+    // --- Text in UTF-8 -------------------------------------------------------
+    // Writes count units as UTF-8, the way the system spells its names, and
+    // returns the number of bytes (3 a unit is always enough). A lone
+    // surrogate half becomes U+FFFD, except where the backend made such
+    // halves of a name's bytes (POSIX: U+DC80..U+DCFF is a byte given back).
+    uint32_t (*toUtf8)(const WChar* text, uint32_t count, uint8_t* out);
 };
 
 // The table the program calls through. Tests may change entries and must put

@@ -1,7 +1,9 @@
 // The two answers to a broken call contract.
 #include "runtime/contract.h"
 
-#include "runtime/format.h"
+#include "platform/platform.h"
+
+bool BreakIfDebugged() { return g_platform.isDebuggerPresent(); }
 
 void FormatterCheckFailed() {
     if (BreakIfDebugged()) g_platform.debugBreak();

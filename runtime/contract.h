@@ -16,6 +16,10 @@
 
 void FormatterCheckFailed();
 
+// True when a debugger is attached to the process; it raises no breakpoint
+// itself.
+bool BreakIfDebugged();
+
 // Returns broken, after the breakpoint when it is true, so a check reads
 // `if (ContractBroken(text == nullptr)) return ...;`.
 bool ContractBroken(bool broken);

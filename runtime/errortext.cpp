@@ -3,7 +3,7 @@
 #include "runtime/errortext.h"
 
 #include "runtime/format.h"
-#include "runtime/runtime.h"
+#include "runtime/state.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 // digits; bounded copies and lengths.
 #include "runtime/format.h"
 
+#include "platform/text.h"
 #include "runtime/contract.h"
 
 namespace {
@@ -551,5 +552,3 @@ uint32_t WideLengthBounded(const WChar* text, uint32_t bound) {
     while (n < bound && text[n] != 0) ++n;
     return n;
 }
-
-bool BreakIfDebugged() { return g_platform.isDebuggerPresent(); }

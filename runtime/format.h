@@ -68,6 +68,8 @@ bool FormatConversion(WChar** position, uint32_t* remaining, const WChar** curso
 
 // Digits of value in base 2..36, most significant first, cut to capacity - 1.
 uint32_t IntToDigits32(WChar* buffer, uint32_t capacity, uint32_t value, uint32_t base);
+// The 64-bit twin: nothing in the program calls it, but it is part of the
+// routines' interface and shares the formatter's own digit code.
 uint32_t IntToDigits64(WChar* buffer, uint32_t capacity, uint64_t value, uint32_t base);
 
 // Bounded copies; a source limit of 0 stands for the capacity.
@@ -77,18 +79,5 @@ uint32_t CopyWideBounded(WChar* buffer, uint32_t capacity, const WChar* source, 
 // Characters before the first NUL, or bound when none is among the first bound.
 uint32_t NarrowLengthBounded(const char* text, uint32_t bound);
 uint32_t WideLengthBounded(const WChar* text, uint32_t bound);
-
-// Reads the decimal digits at text and moves it past them; unsigned 32-bit
-// arithmetic with no limit on the number of digits (more wrap around). For
-// 8-bit and wide text alike.
-template <typename Char>
-constexpr uint32_t ParseDecimal(const Char*& text) {
-    uint32_t value = 0;
-    while (*text >= '0' && *text <= '9') value = value * 10 + static_cast<uint32_t>(*text++ - '0');
-    return value;
-}
-
-// True when a debugger is attached to the process.
-bool BreakIfDebugged();
 
 #endif

@@ -2,7 +2,7 @@
 // out in one write, so lines never interleave and nothing is allocated.
 #include "runtime/output.h"
 
-#include "runtime/runtime.h"
+#include "runtime/state.h"
 
 namespace {
 
@@ -42,43 +42,24 @@ bool GetStdStreams(OsHandle* input, OsHandle* output, OsHandle* error) {
     return true;
 }
 
-uint32_t Utf8LineBytes(const WChar* text, uint32_t count, uint8_t* out) {
-    uint32_t o = 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        uint32_t cp = text[i];
-        if (cp == u'\r' && i + 1 < count && text[i + 1] == u'\n') continue;
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < count && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (text[++i] - 0xDC00u);
-        } else if (cp >= 0xDC80 && cp <= 0xDCFF) {
-            // A name's byte that was not UTF-8, kept as it came.
-            out[o++] = static_cast<uint8_t>(cp);
-            continue;
-        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-            cp = 0xFFFD;
-        }
-        if (cp < 0x80) {
-            out[o++] = static_cast<uint8_t>(cp);
-            continue;
-        }
-        // The lead byte, then six bits per continuation byte, highest first.
-        uint32_t extra = cp < 0x800 ? 1 : cp < 0x10000 ? 2 : 3;
-        static const uint8_t kLead[4] = {0, 0xC0, 0xE0, 0xF0};
-        out[o++] = static_cast<uint8_t>(kLead[extra] | cp >> (6 * extra));
-        for (uint32_t shift = 6 * extra; shift != 0;) {
-            shift -= 6;
-            out[o++] = static_cast<uint8_t>(0x80 | (cp >> shift & 0x3F));
-        }
-    }
-    return o;
-}
-
 namespace {
+
+// Unix tools end a line with LF alone: each CR that stands right before an
+// LF goes, in place. Returns the new count.
+uint32_t DropCrBeforeLf(WChar* line, uint32_t count) {
+    uint32_t kept = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        if (line[i] == u'\r' && i + 1 < count && line[i + 1] == u'\n') continue;
+        line[kept++] = line[i];
+    }
+    return kept;
+}
 
 // Apart from the line writer, so that the usual UTF-16 path keeps its small
 // stack frame.
-__attribute__((noinline)) bool WriteUtf8Line(OsHandle handle, const WChar* line, uint32_t count) {
+__attribute__((noinline)) bool WriteUtf8Line(OsHandle handle, WChar* line, uint32_t count) {
     uint8_t bytes[1024 * 3];
-    return g_platform.writeFile(handle, bytes, Utf8LineBytes(line, count, bytes));
+    return g_platform.writeFile(handle, bytes, g_platform.toUtf8(line, DropCrBeforeLf(line, count), bytes));
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // line as characters; a file or pipe gets its UTF-16LE code units, CR LF
 // included, with no byte-order mark, on every host. With SONDREL_ENCODING set
 // to utf-8 (or utf8, in any case) a file or pipe gets UTF-8 with LF line ends
-// instead, for the usual text tools.
+// instead, for the usual text tools, spelt as the system spells its names.
 #ifndef SONDREL_RUNTIME_OUTPUT_H
 #define SONDREL_RUNTIME_OUTPUT_H
 
@@ -15,13 +15,9 @@
 // reads once how lines are to reach streams that are not consoles.
 bool GetStdStreams(OsHandle* input, OsHandle* output, OsHandle* error);
 
-// The UTF-8 form of count units at out (3 bytes per unit is always enough),
-// each CR LF turned into LF. A unit U+DC80..U+DCFF, a byte of a name that was
-// not UTF-8, goes back as that byte; any other lone surrogate becomes U+FFFD.
-// Returns the number of bytes.
-uint32_t Utf8LineBytes(const WChar* text, uint32_t count, uint8_t* out);
-
 // Formats one line and writes it to handle. False when the write failed.
+// Every caller asks for the line end; a line without one (a text of up to
+// 1023 units, and no write when it is empty) is kept as part of the channel.
 bool WriteTextLine(OsHandle handle, const WChar* format, const uint64_t* slots, uint32_t slotCount,
                    bool appendLineEnd);
 

@@ -43,8 +43,6 @@ constexpr MemoryHooks DefaultMemoryHooks() {
 
 }  // namespace
 
-RuntimeState g_runtime = InitialRuntimeState();
-
 MemoryHooks g_memoryHooks = DefaultMemoryHooks();
 
 void* LoadProcFromLibrary(const WChar* library, const char* name) {

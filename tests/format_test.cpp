@@ -116,6 +116,23 @@ TEST(FormatTest, ConversionsAndCuts) {
     });
 }
 
+// The digit routines on their own, as the name tables call the 32-bit one:
+// cut to the capacity from the most significant digit, any base to 36.
+TEST(FormatTest, IntegerToDigits) {
+    const struct { uint64_t value; uint32_t base, capacity; bool wide; std::u16string digits; } rows[] = {
+        {123456, 10, 4, false, u"123"}, {123456, 10, 1, false, u""}, {0, 10, 8, false, u"0"}, {35, 36, 8, false, u"z"},
+        {0xFFFFFFFF, 16, 9, false, u"ffffffff"}, {kAllOnes, 2, 70, true, kOnes64}, {kAllOnes, 10, 4, true, u"184"},
+        {kAllOnes, 10, 70, true, u"18446744073709551615"}, {0x1FFFFFFFF, 16, 70, true, u"1ffffffff"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(std::to_string(r.value) + " base " + std::to_string(r.base));
+        std::vector<char16_t> buffer(r.capacity + 4, kGuard);
+        uint32_t n = r.wide ? IntToDigits64(buffer.data(), r.capacity, r.value, r.base)
+                            : IntToDigits32(buffer.data(), r.capacity, static_cast<uint32_t>(r.value), r.base);
+        EXPECT_EQ(Written(buffer, r.capacity, n), r.digits);
+    }
+}
+
 // The common conversions take a shorter road than the rest; a '0' flag with
 // no width changes nothing in the text but sends them down the general one.
 // Both roads must write the same text at every capacity.

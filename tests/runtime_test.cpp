@@ -11,12 +11,18 @@
 namespace {
 
 uint32_t g_lookedUp;
+void* g_lookedUpIn;
 const char16_t* g_description;
-uint32_t FakeMessage(WChar* buffer, uint32_t capacity, uint32_t id, void*) {
+uint32_t FakeMessage(WChar* buffer, uint32_t capacity, uint32_t id, void* module) {
     g_lookedUp = id;
+    g_lookedUpIn = module;
     if (g_description == nullptr) return 0;
     return CopyWideBounded(buffer, capacity, g_description, 0);
 }
+
+// WinINet stands loaded in the process.
+char g_wininet;
+void* FakeModuleHandle(const WChar*) { return &g_wininet; }
 
 TEST(ErrorText, PrefixTrimmingAndFallback) {
     const struct {
@@ -25,6 +31,7 @@ TEST(ErrorText, PrefixTrimmingAndFallback) {
         uint32_t capacity;
         std::u16string text;
         uint32_t lookedUp;
+        bool inWininet = false;
     } cases[] = {
         {5, u"Access is denied.\r\n", 256, u"5 - Access is denied", 5},
         {0xFFFF, u"x", 256, u"65535 - x", 0xFFFF},
@@ -33,19 +40,30 @@ TEST(ErrorText, PrefixTrimmingAndFallback) {
         {0x80040005, u"y", 256, u"0x80040005 - y", 0x80040005},
         {7, u".", 256, u"7 - .", 7},
         {7, u"a. .", 256, u"7 - a", 7},
+        {7, u"Unknown", 256, u"7 - Unknown", 7},  // 'n' is 46 + 64: only the test below 47 keeps it
         {9, nullptr, 256, u"9 - *** no error description ***", 9},
         {9, nullptr, 12, u"9 - *** no ", 9},
+        // WinINet's range, 12000 to 12499, plain or wrapped in an HRESULT of
+        // facility 7, is looked up in its own table; the edges and other
+        // facilities are not.
+        {12000, u"w", 256, u"12000 - w", 12000, true},
+        {0x800730D3, u"w", 256, u"0x800730D3 - w", 12499, true},
+        {11999, u"w", 256, u"11999 - w", 11999},
+        {12500, u"w", 256, u"12500 - w", 12500},
+        {0x80012EE2, u"w", 256, u"0x80012EE2 - w", 0x80012EE2},
     };
     FakePlatform fake;
     g_platform.systemMessage = FakeMessage;
+    g_platform.moduleHandle = FakeModuleHandle;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.code);
         g_description = c.description;
         WChar buffer[256];
         g_platform.setLastError(42);
         uint32_t n = SystemErrorText(buffer, c.capacity, c.code, nullptr);
-        EXPECT_EQ(std::u16string(buffer, n), c.text);
+        EXPECT_EQ(std::u16string(buffer, n + 1), c.text + u'\0');  // callers read up to the terminator
         EXPECT_EQ(g_lookedUp, c.lookedUp);
+        EXPECT_EQ(g_lookedUpIn, c.inWininet ? &g_wininet : nullptr);
         EXPECT_EQ(g_platform.lastError(), 42u);  // the caller's code survives the lookup
     }
 }
@@ -70,6 +88,18 @@ TEST(Output, OneWritePerLine) {
     EXPECT_EQ(g_writes[0], std::string("\r\0\n\0", 4));
     EXPECT_EQ(Utf16LeToUtf8(g_writes[1]), std::string(1021, 'x') + "\r\n");
     EXPECT_EQ(Utf16LeToUtf8(g_writes[2]), "a\r\nb\r\n");
+}
+
+// Windows refuses the standard handles when GetStdHandle gives an invalid
+// one: the run ends at once with 1001, silent, holding nothing.
+bool NoStreams(OsHandle*, OsHandle*, OsHandle*) { return false; }
+
+TEST(Output, NoStreamsEndTheRunSilently) {
+    FakePlatform fake;
+    g_platform.getStdHandles = NoStreams;
+    EXPECT_EQ(fake.Run(u"a.wav"), 1001u);
+    EXPECT_EQ(fake.out + fake.err, "");
+    EXPECT_EQ(fake.liveBlocks, 0);
 }
 
 }  // namespace

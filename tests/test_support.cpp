@@ -10,6 +10,12 @@
 #include "inspector/toolmain.h"
 #include "runtime/runtime.h"
 
+std::string EncodedBy(uint32_t (*encode)(const WChar*, uint32_t, uint8_t*), const std::u16string& units) {
+    std::vector<uint8_t> bytes(units.size() * 3 + 1);
+    uint32_t n = encode(units.data(), uint32_t(units.size()), bytes.data());
+    return std::string(bytes.begin(), bytes.begin() + n);
+}
+
 // --- Files and the built program -----------------------------------------------
 
 // One folder per test process, so tests that run in parallel never share

@@ -13,6 +13,9 @@
 #include "platform/platform.h"
 #include "tests/recipe.h"
 
+// The bytes one of the program's UTF-8 encoders makes of units.
+std::string EncodedBy(uint32_t (*encode)(const WChar*, uint32_t, uint8_t*), const std::u16string& units);
+
 // --- Files and the built program -----------------------------------------------
 
 // A file in the tests' scratch folder, removed when it goes out of scope.

@@ -10,7 +10,8 @@
 #include "waveformat/waveformat.h"
 
 // Flags of WaveFormatDescribe; both only affect extensible PCM. Other bits
-// are ignored.
+// are ignored. The report asks for neither; they are part of the routine for
+// callers that want every marker.
 constexpr uint32_t DescribeFlagContainer = 1;  // always show the container bytes
 constexpr uint32_t DescribeFlagMask = 2;       // always show the channel mask
 

@@ -23,7 +23,7 @@
 #include <unistd.h>
 
 #include "platform/platform.h"
-#include "runtime/format.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -33,46 +33,20 @@ constexpr uint32_t kErrorNotRegularFile = 1000;
 
 // --- Text conversion ----------------------------------------------------------
 
-bool IsContinuation(uint8_t byte) { return (byte & 0xC0) == 0x80; }
-
-// Decodes one UTF-8 sequence at s (n bytes available). Returns its length, or
-// 0 when the byte at s does not start a valid, shortest-form sequence.
-uint32_t DecodeUtf8(const uint8_t* s, size_t n, uint32_t* codePoint) {
-    uint8_t b = s[0];
-    if (b < 0x80) {
-        *codePoint = b;
-        return 1;
-    }
-    uint32_t length = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 ? 2 : 0;
-    if (length == 0 || b > 0xF4 || n < length) return 0;
-    uint32_t cp = b & (0x7F >> length);
-    for (uint32_t i = 1; i < length; ++i) {
-        if (!IsContinuation(s[i])) return 0;
-        cp = cp << 6 | (s[i] & 0x3F);
-    }
-    static const uint32_t kMinimum[5] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < kMinimum[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-    *codePoint = cp;
-    return length;
-}
-
-// Hands each UTF-16 unit of the bytes to emit, in order.
+// Hands each UTF-16 unit of the bytes to emit, in order. A byte that does not
+// begin valid UTF-8 becomes U+DC80..U+DCFF.
 template <typename Emit>
 void ForEachUnit(const uint8_t* bytes, size_t n, Emit emit) {
     for (size_t i = 0; i < n;) {
-        uint32_t cp;
-        uint32_t length = DecodeUtf8(bytes + i, n - i, &cp);
+        uint32_t cp = bytes[i];
+        uint32_t length = cp < 0x80 ? 1 : DecodeUtf8(bytes + i, n - i, &cp);
         if (length == 0) {
             cp = 0xDC00 | bytes[i];
             length = 1;
         }
         i += length;
-        if (cp >= 0x10000) {
-            emit(static_cast<WChar>(0xD800 + ((cp - 0x10000) >> 10)));
-            emit(static_cast<WChar>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
-        } else {
-            emit(static_cast<WChar>(cp));
-        }
+        WChar units[2];
+        for (uint32_t u = 0, count = EncodeUtf16(cp, units); u < count; ++u) emit(units[u]);
     }
 }
 
@@ -87,36 +61,22 @@ size_t Utf8ToWide(const uint8_t* bytes, size_t n, WChar* out, size_t capacity) {
     return w <= capacity ? w : capacity + 1;
 }
 
-// Writes the UTF-8 form of count units to out (3 bytes per unit is always
-// enough). Escaped bytes go back as themselves; other lone surrogates, which
-// UTF-8 cannot carry, become U+FFFD.
-size_t WideToUtf8(const WChar* text, size_t count, uint8_t* out) {
-    size_t o = 0;
-    for (size_t i = 0; i < count; ++i) {
-        uint32_t cp = text[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < count && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (cp >= 0xDC80 && cp <= 0xDCFF) {
-            out[o++] = static_cast<uint8_t>(cp & 0xFF);
+// The bytes of a name, and the text of a line as a terminal or a UTF-8
+// stream gets it (3 bytes a unit is always enough). A lone U+DC80..U+DCFF
+// is a byte of a name that was not UTF-8 and goes back as that byte; other
+// lone halves become U+FFFD.
+uint32_t PosixToUtf8(const WChar* text, uint32_t count, uint8_t* out) {
+    uint32_t o = 0;
+    for (size_t i = 0; i < count;) {
+        if (text[i] < 0x80) {
+            out[o++] = static_cast<uint8_t>(text[i++]);
             continue;
-        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-            cp = 0xFFFD;
         }
-        if (cp < 0x80) {
+        uint32_t cp = NextCodePoint(text, count, &i);
+        if (cp >= 0xDC80 && cp <= 0xDCFF) {
             out[o++] = static_cast<uint8_t>(cp);
-        } else if (cp < 0x800) {
-            out[o++] = static_cast<uint8_t>(0xC0 | cp >> 6);
-            out[o++] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out[o++] = static_cast<uint8_t>(0xE0 | cp >> 12);
-            out[o++] = static_cast<uint8_t>(0x80 | (cp >> 6 & 0x3F));
-            out[o++] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
         } else {
-            out[o++] = static_cast<uint8_t>(0xF0 | cp >> 18);
-            out[o++] = static_cast<uint8_t>(0x80 | (cp >> 12 & 0x3F));
-            out[o++] = static_cast<uint8_t>(0x80 | (cp >> 6 & 0x3F));
-            out[o++] = static_cast<uint8_t>(0x80 | (cp & 0x3F));
+            o += EncodeUtf8(cp, out + o);
         }
     }
     return o;
@@ -222,7 +182,7 @@ OsHandle PosixOpenFile(const WChar* name) {
         errno = ENAMETOOLONG;
         return kNoHandle;
     }
-    size_t bytes = WideToUtf8(name, length, path);
+    size_t bytes = PosixToUtf8(name, static_cast<uint32_t>(length), path);
     if (bytes >= PATH_MAX) {
         errno = ENAMETOOLONG;
         return kNoHandle;
@@ -387,7 +347,7 @@ inline bool WriteAll(int fd, const uint8_t* bytes, size_t count) {
 bool PosixWriteConsole(OsHandle handle, const WChar* text, uint32_t count) {
     uint8_t bytes[1024 * 3];
     if (count > 1024) count = 1024;
-    size_t n = WideToUtf8(text, count, bytes);
+    size_t n = PosixToUtf8(text, count, bytes);
     return WriteAll(FdOf(handle), bytes, n);
 }
 
@@ -591,6 +551,7 @@ constexpr Platform PosixPlatform() {
     p.debugBreak = PosixDebugBreak;
     // systemFormat stays null: the program's own formatter makes the text.
     p.environmentVariable = PosixEnvironmentVariable;
+    p.toUtf8 = PosixToUtf8;
     return p;
 }
 

@@ -14,6 +14,7 @@
 #include <stddef.h>
 
 #include "platform/platform.h"
+#include "platform/text.h"
 
 static_assert(sizeof(wchar_t) == sizeof(WChar), "Windows text is UTF-16");
 static_assert(sizeof(HANDLE) == sizeof(OsHandle), "a handle fits an OsHandle");
@@ -275,6 +276,8 @@ constexpr Platform WinPlatform() {
     p.debugBreak = WinDebugBreak;
     p.systemFormat = WinSystemFormat;
     p.environmentVariable = WinEnvironmentVariable;
+    // A Windows name is UTF-16 already: a lone half in it is no byte.
+    p.toUtf8 = WideToUtf8;
     return p;
 }
 

@@ -1,8 +1,8 @@
 // The POSIX program's standard streams under what a parent or the shell can
 // hand down (a terminal is among the whole runs): a pipe with no reader, a
 // non-blocking pipe with a slow reader, a file size limit, and too few
-// descriptors with a stream closed. Each runs the built program. Then the backend's system texts and
-// the version it reads.
+// descriptors with a stream closed. Each runs the built program. Then the
+// backend's system texts, the version it reads, and its UTF-8.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -164,6 +164,22 @@ TEST(PosixBackend, VersionFromTheKernelRelease) {
     OsVersionInfo info = {};
     ASSERT_TRUE(g_platform.getVersion(&info));
     EXPECT_EQ(std::tuple(info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber), std::tuple(major, minor, build));
+}
+
+// A name's bytes that were not UTF-8 arrive as U+DC80..U+DCFF and go back
+// as those bytes, on a terminal, in a UTF-8 stream and in the name opened.
+TEST(PosixBackend, EscapedBytesGoBack) {
+    const struct { std::u16string units; std::string bytes; } cases[] = {
+        {u"\xDC80\xDCE9\xDCFF.wav", "\x80\xE9\xFF.wav"},
+        // A pair is a pair even when its low half is in the escape range.
+        {u"\xD800\xDC80", "\xF0\x90\x82\x80"},
+        // Other lone halves are no byte: U+FFFD.
+        {u"\xDC7F\xDD00\xD83D", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.units));
+        EXPECT_EQ(EncodedBy(g_platform.toUtf8, c.units), c.bytes);
+    }
 }
 
 }  // namespace

@@ -1,0 +1,38 @@
+// What the entry, the walk and the report share about one run: its options,
+// its outcome, and how argument text is echoed in a message.
+#ifndef SONDREL_INSPECTOR_RUN_H
+#define SONDREL_INSPECTOR_RUN_H
+
+#include <stdint.h>
+
+#include "platform/platform.h"
+
+// The run's outcome, which becomes the process exit code.
+using ExitCode = uint32_t;
+constexpr ExitCode ExitSuccess = 0;
+constexpr ExitCode ExitUsage = 1;
+constexpr ExitCode ExitBadCommandLine = 2;
+constexpr ExitCode ExitCannotOpen = 101;
+constexpr ExitCode ExitReadFailed = 102;
+constexpr ExitCode ExitNotUsableWave = 103;
+constexpr ExitCode ExitNoStreams = 1001;
+constexpr ExitCode ExitNoRuntime = 1002;
+constexpr ExitCode ExitNoMemory = 1003;
+// While the run is under way: none of the codes above.
+constexpr ExitCode ExitUndecided = 0xFFFFFFFF;
+
+struct RunOptions {
+    bool printOffsets;  // -o
+    bool printFields;   // -f
+    bool verbose;       // -v
+};
+
+// Argument text as the program echoes it: each control character (U+0001 to
+// U+001F and DEL) shows as "?", as `ls -q` shows names, so an argument cannot
+// add report lines or send the terminal escape sequences. Returns text itself
+// when it holds none, else a copy in buffer (as much as fits in one line).
+constexpr uint32_t kEchoRoom = 1024;
+const WChar* EchoText(const WChar* text, WChar (&buffer)[kEchoRoom]);
+inline WChar EchoChar(WChar c) { return c < 0x20 || c == 0x7F ? u'?' : c; }
+
+#endif

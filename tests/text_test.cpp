@@ -1,0 +1,55 @@
+// The UTF-8 codec that the backends and the output channel share: every kind
+// of unit to UTF-8, and which byte sequences decode.
+#include <gtest/gtest.h>
+
+#include "platform/text.h"
+#include "tests/test_support.h"
+
+namespace {
+
+// A lone half is no byte on any system here: only a backend that made such
+// halves of a name's bytes gives them back (the POSIX tests show that).
+TEST(Utf8Codec, EveryKindOfUnitToUtf8) {
+    const struct { std::u16string units; std::string bytes; } cases[] = {
+        {u"a\r\n", "a\r\n"},
+        {u"\u007F\u0080\u07FF\u0800\uFFFF", "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF"},
+        {u"\U0001F600\U0010FFFF", "\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF"},
+        {u"\xD800\xDC80", "\xF0\x90\x82\x80"},
+        {u"\xDC80x.wav", "\xEF\xBF\xBDx.wav"},
+        {u"\xDCFF\xDC7F\xDD00", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {u"a\xD83D", "a\xEF\xBF\xBD"},
+        {u"\xDBFF\xD800\xDC00", "\xEF\xBF\xBD\xF0\x90\x80\x80"},
+        {u"\xD800\xE000\xDFFF", "\xEF\xBF\xBD\xEE\x80\x80\xEF\xBF\xBD"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.units));
+        EXPECT_EQ(EncodedBy(WideToUtf8, c.units), c.bytes);
+    }
+    // A pair cut by the count is a lone half.
+    uint8_t bytes[8];
+    EXPECT_EQ(WideToUtf8(u"\xD800\xDC00", 1, bytes), 3u);
+}
+
+// Each sequence with its code point and length, or 0 and 0 when its first
+// byte begins nothing valid.
+TEST(Utf8Codec, WhatDecodes) {
+    const struct { std::string bytes; uint32_t codePoint; uint32_t length; } cases[] = {
+        {"A", 'A', 1}, {"\xC2\x80", 0x80, 2}, {"\xDF\xBF", 0x7FF, 2}, {"\xE0\xA0\x80", 0x800, 3},
+        {"\xED\x9F\xBF", 0xD7FF, 3}, {"\xEF\xBF\xBF", 0xFFFF, 3}, {"\xF0\x90\x80\x80", 0x10000, 4},
+        {"\xF4\x8F\xBF\xBF", 0x10FFFF, 4}, {"\xC3\xA9t", 0xE9, 2},
+        // Not UTF-8: stray continuation, overlong forms, surrogate halves,
+        // beyond U+10FFFF, a sequence cut short or broken.
+        {"\x80", 0, 0}, {"\xC0\x80", 0, 0}, {"\xC1\xBF", 0, 0}, {"\xE0\x9F\xBF", 0, 0}, {"\xF0\x8F\xBF\xBF", 0, 0},
+        {"\xED\xA0\x80", 0, 0}, {"\xED\xBF\xBF", 0, 0}, {"\xF4\x90\x80\x80", 0, 0}, {"\xF5\x80\x80\x80", 0, 0},
+        {"\xFF", 0, 0}, {"\xE2\x82", 0, 0}, {"\xE2\x28\xA1", 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        uint32_t codePoint = 0;
+        uint32_t length = DecodeUtf8(reinterpret_cast<const uint8_t*>(c.bytes.data()), c.bytes.size(), &codePoint);
+        EXPECT_EQ(length, c.length);
+        EXPECT_EQ(codePoint, c.codePoint);
+    }
+}
+
+}  // namespace
