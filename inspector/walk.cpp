@@ -176,7 +176,7 @@ ExitCode WalkFile(FileReader& reader, const WChar* fileName, RunOptions options,
     uint32_t fileSize = walk.fileSize;
     uint32_t riffSize = ReadLe32(header + 4);
     if (options.verbose) {
-        WChar echo[kEchoRoom];
+        static WChar echo[kEchoRoom];
         PrintMessage(u"File: %s", EchoText(fileName, echo));
         PrintMessage(u"File size: %u / %#x", fileSize, fileSize);
         PrintMessage(u"RIFF chink size: %u / %#x", riffSize, riffSize);
@@ -250,7 +250,7 @@ ExitCode WalkChunks(const WChar* fileName, RunOptions options) {
     OsHandle file = g_platform.openFile(fileName);
     if (file == kNoHandle) {
         WChar error[256];
-        WChar echo[kEchoRoom];
+        static WChar echo[kEchoRoom];
         ReportError(u"Cannot open \"%s\" (%s)", EchoText(fileName, echo), LastErrorText(error));
         return ExitCannotOpen;
     }

@@ -204,10 +204,22 @@ struct OpenedFile {
 };
 OpenedFile g_lastOpened = {-1, 0};
 
+// The name's bytes: static, as every large buffer is, so that a small stack
+// (ulimit -s) still runs the program.
+uint8_t g_path[PATH_MAX * 3];
+
+// What a name stands for, as stat() or fstat() tells: 0 for a regular file,
+// else the error that refuses it.
+int RefusalOf(const struct stat& st) {
+    if (S_ISDIR(st.st_mode)) return EISDIR;
+    if (!S_ISREG(st.st_mode)) return static_cast<int>(kErrorNotRegularFile);
+    return 0;
+}
+
 OsHandle PosixOpenFile(const WChar* name) {
     size_t length = 0;
     while (name[length] != 0) ++length;
-    uint8_t path[PATH_MAX * 3];
+    uint8_t* path = g_path;
     if (length >= PATH_MAX) {
         errno = ENAMETOOLONG;
         return kNoHandle;
@@ -218,18 +230,22 @@ OsHandle PosixOpenFile(const WChar* name) {
         return kNoHandle;
     }
     path[bytes] = 0;
-    // O_NONBLOCK: opening a FIFO must not wait for a writer.
+    // Opening is itself an act on a FIFO or a device: a writer on a FIFO
+    // loses what it wrote, a tape rewinds when closed. Such a name is looked
+    // at and refused without being opened.
+    struct stat st;
+    if (stat(reinterpret_cast<const char*>(path), &st) != 0) return kNoHandle;
+    int error = RefusalOf(st);
+    if (error != 0) {
+        errno = error;
+        return kNoHandle;
+    }
+    // The name can be pointed elsewhere between the look and the open, so the
+    // open file is asked again. O_NONBLOCK: a FIFO swapped in must not wait
+    // for a writer.
     int fd = open(reinterpret_cast<const char*>(path), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return kNoHandle;
-    struct stat st;
-    int error = 0;
-    if (fstat(fd, &st) != 0) {
-        error = errno;
-    } else if (S_ISDIR(st.st_mode)) {
-        error = EISDIR;
-    } else if (!S_ISREG(st.st_mode)) {
-        error = static_cast<int>(kErrorNotRegularFile);
-    }
+    error = fstat(fd, &st) != 0 ? errno : RefusalOf(st);
     if (error != 0) {
         close(fd);
         errno = error;
@@ -375,7 +391,7 @@ inline bool WriteAll(int fd, const uint8_t* bytes, size_t count) {
 }
 
 bool PosixWriteConsole(OsHandle handle, const WChar* text, uint32_t count) {
-    uint8_t bytes[1024 * 3];
+    static uint8_t bytes[1024 * 3];
     if (count > 1024) count = 1024;
     size_t n = WideToUtf8(text, count, bytes);
     return WriteAll(FdOf(handle), bytes, n);
@@ -446,7 +462,7 @@ bool PosixReadSystemValue(const WChar* name, void* data, uint32_t size) {
     int fd = open("/etc/os-release", O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     // The file is a few hundred bytes: one read holds it.
-    char text[4096];
+    static char text[4096];
     ssize_t n = ReadOnce(fd, text, sizeof text - 1);
     close(fd);
     if (n < 0) return false;
@@ -511,7 +527,7 @@ void PosixHeapFree(void* block) { free(block); }
 bool PosixIsDebuggerPresent() {
     int fd = open("/proc/self/status", O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
-    char text[4096];
+    static char text[4096];
     size_t n = 0;
     ReadFully(fd, reinterpret_cast<uint8_t*>(text), sizeof text - 1, &n);
     close(fd);

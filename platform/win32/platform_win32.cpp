@@ -45,14 +45,65 @@ const WChar* WinCommandLine(int, char**) { return reinterpret_cast<const WChar*>
 
 // --- The input file ----------------------------------------------------------------
 
+WChar Upper(WChar c) { return c >= u'a' && c <= u'z' ? static_cast<WChar>(c - 32) : c; }
+
+// Whether text starts with prefix, letters in either case.
+bool StartsWith(const WChar* text, const char* prefix) {
+    for (; *prefix != 0; ++text, ++prefix) {
+        if (Upper(*text) != static_cast<WChar>(*prefix)) return false;
+    }
+    return true;
+}
+
+// A name the system takes for a device or a pipe rather than a file: one in
+// the device space ("\\.\pipe\x", "\\.\COM1", "\\?\pipe\x" but not
+// "\\?\C:\..."), or one whose last part is a reserved device name such as
+// "NUL", "com1.wav" or "CONOUT$". Opening one connects to a pipe's server or
+// acts on a device, so it is refused before CreateFileW sees it.
+bool IsDeviceName(const WChar* name) {
+    if (StartsWith(name, "\\\\.\\")) return true;
+    if (StartsWith(name, "\\\\?\\")) {
+        const WChar* rest = name + 4;
+        bool drive = Upper(rest[0]) >= u'A' && Upper(rest[0]) <= u'Z' && rest[1] == u':';
+        if (!drive && !StartsWith(rest, "UNC\\")) return true;
+    }
+    const WChar* last = name;
+    for (const WChar* p = name; *p != 0; ++p) {
+        if (*p == u'\\' || *p == u'/' || *p == u':') last = p + 1;
+    }
+    // The device's name (COM and LPT with a digit), then nothing but blanks
+    // or an extension.
+    static const struct {
+        char name[8];
+        bool numbered;
+    } kDevices[] = {{"CONIN$", false}, {"CONOUT$", false}, {"CON", false}, {"PRN", false},
+                    {"AUX", false},    {"NUL", false},     {"COM", true},  {"LPT", true}};
+    for (const auto& device : kDevices) {
+        if (!StartsWith(last, device.name)) continue;
+        const WChar* end = last;
+        for (const char* c = device.name; *c != 0; ++c) ++end;
+        if (device.numbered) {
+            if (*end < u'1' || *end > u'9') continue;
+            ++end;
+        }
+        while (*end == u' ') ++end;
+        if (*end == 0 || *end == u'.') return true;
+    }
+    return false;
+}
+
 // No flags: a directory is refused (ERROR_ACCESS_DENIED), as the walk can
 // only read a file.
 OsHandle WinOpenFile(const WChar* name) {
+    if (IsDeviceName(name)) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return kNoHandle;
+    }
     HANDLE file = CreateFileW(Wide(name), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return kNoHandle;
-    // A console, a pipe or a device ("CON", "NUL", "\\.\pipe\x") opens
-    // like a file but would wait for input or read as empty: refused, as a
-    // directory is.
+    // Whatever is not a file on disk and still got past the name check (the
+    // name may have been made to point elsewhere) would wait for input or
+    // read as empty: refused, as a directory is.
     if (GetFileType(file) != FILE_TYPE_DISK) {
         CloseHandle(file);
         SetLastError(ERROR_NOT_SUPPORTED);

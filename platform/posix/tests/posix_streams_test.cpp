@@ -1,12 +1,13 @@
 // The POSIX program's standard streams under what a parent or the shell can
 // hand down: a terminal, a pipe with no reader, a non-blocking pipe with a
 // slow reader, a file size limit, and too few descriptors with a stream
-// closed. Each runs the built program. Then the backend's system texts and
-// the version it reads.
+// closed. Each runs the built program. Then what a hostile name or a small
+// stack can do; the backend's system texts and the version it reads.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -171,6 +172,41 @@ TEST(PosixStreams, TooFewDescriptorsAndAClosedStream) {
             setrlimit(RLIMIT_NOFILE, &limit);
         }), c.expected);
     }
+}
+
+// A writer waits in open() on a FIFO until a reader opens it: had the
+// program opened the FIFO to refuse it, the writer would have gone on.
+TEST(PosixHostile, AFifoIsRefusedUnopened) {
+    const std::string fifo = ScratchDir() + "/writer.fifo";
+    unlink(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    pid_t writer = fork();
+    if (writer == 0) _exit(open(fifo.c_str(), O_WRONLY) >= 0 ? 0 : 1);
+    EXPECT_EQ(RunChild({"writer.fifo"}, [] {}),
+              (RunResult{"", Lines({"Cannot open \"writer.fifo\" (1000 - Not a regular file)"}), 101}));
+    usleep(100000);
+    EXPECT_EQ(waitpid(writer, nullptr, WNOHANG), 0) << "the FIFO was opened";
+    kill(writer, SIGKILL);
+    WaitFor(writer);
+    unlink(fifo.c_str());
+}
+
+// A stack of 24 KiB holds every run: no buffer over 1 KiB lives there. The
+// longest name the command line takes, the UTF-8 lines and a full report.
+TEST(PosixHostile, SmallStack) {
+    if (SONDREL_SANITIZED) GTEST_SKIP() << "the sanitizers' runtime needs a larger stack of its own";
+    ScopedFile wave("a.wav", SimpleWave(Format16(1, 1, 8000, 8)));
+    auto smallStack = [] {
+        struct rlimit limit = {24 * 1024, 24 * 1024};
+        setrlimit(RLIMIT_STACK, &limit);
+    };
+    EXPECT_EQ(RunChild({"-v", "-o", "-f", "a.wav"}, smallStack).code, 0);
+    EXPECT_EQ(RunChild({std::string(5000, 'x')}, smallStack).code, 2);
+    EXPECT_EQ(RunChild({"-v", "a.wav"}, [&smallStack] {
+        smallStack();
+        setenv("SONDREL_ENCODING", "utf-8", 1);
+    }).code, 0);
+    EXPECT_EQ(RunChild({"missing\x1b.wav"}, smallStack).code, 101);
 }
 
 // The C library's texts: "Unknown error N", and a text cut short, count as
