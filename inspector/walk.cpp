@@ -254,6 +254,8 @@ ExitCode WalkChunks(const WChar* fileName, RunOptions options) {
         ReportError(u"Cannot open \"%s\" (%s)", EchoText(fileName, echo), LastErrorText(error));
         return ExitCannotOpen;
     }
+    // Before the first byte of a file that may be hostile is read.
+    g_platform.restrictProcess(file);
     ReaderStart(g_reader, file);
     WalkState walk{};
     ExitCode outcome = WalkFile(g_reader, fileName, options, walk);

@@ -2,11 +2,14 @@
 // hand down: a terminal, a pipe with no reader, a non-blocking pipe with a
 // slow reader, a file size limit, and too few descriptors with a stream
 // closed. Each runs the built program. Then what a hostile name or a small
-// stack can do; the backend's system texts and the version it reads.
+// stack can do, and the sandbox; the backend's system texts and the version
+// it reads.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
@@ -207,6 +210,51 @@ TEST(PosixHostile, SmallStack) {
         setenv("SONDREL_ENCODING", "utf-8", 1);
     }).code, 0);
     EXPECT_EQ(RunChild({"missing\x1b.wav"}, smallStack).code, 101);
+}
+
+// Once the sandbox is in place, a child can still read the file and write
+// to its streams, and every other call fails with EPERM rather than killing
+// it: opening a file, a socket, executable memory, writing elsewhere.
+TEST(PosixHostile, SandboxLeavesReadsAndWrites) {
+    ScopedFile wave("a.wav", SimpleWave(Format16(1, 1, 8000, 8)));
+    const std::string path = ScratchDir() + "/a.wav";
+    const std::u16string name(path.begin(), path.end());
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        if (dup2(fds[1], 1) < 0) _exit(100);
+        OsHandle file = g_platform.openFile(name.c_str());
+        if (file == kNoHandle) _exit(101);
+        g_platform.restrictProcess(file);
+        auto refused = [](bool failed) { return failed && errno == EPERM; };
+        // The exit code tells which call was let through: 110 + its row.
+        const bool refusals[] = {
+            refused(open("/etc/hostname", O_RDONLY) < 0),
+            refused(socket(AF_UNIX, SOCK_STREAM, 0) < 0),
+            refused(mmap(nullptr, 4096, PROT_READ | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0) == MAP_FAILED),
+            refused(write(fds[1], "x", 1) < 0),
+        };
+        for (int i = 0; i < 4; ++i) {
+            if (!refusals[i]) _exit(110 + i);
+        }
+        char riff[4] = {};
+        uint32_t got = 0;
+        if (!g_platform.readFile(file, riff, 4, &got) || got != 4 || std::string(riff, 4) != "RIFF") _exit(103);
+        if (!g_platform.skipForward(file, 4)) _exit(104);
+        if (!g_platform.writeFile(1 + 1, "read RIFF", 9)) _exit(105);
+        void* memory = mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (memory == MAP_FAILED || munmap(memory, 4096) != 0) _exit(106);
+        g_platform.closeFile(file);
+        _exit(0);
+    }
+    close(fds[1]);
+    std::string received;
+    char buffer[64];
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) received.append(buffer, size_t(n));
+    close(fds[0]);
+    EXPECT_EQ(WaitFor(child), 0);
+    EXPECT_EQ(received, "read RIFF");
 }
 
 // The C library's texts: "Unknown error N", and a text cut short, count as
