@@ -1,11 +1,12 @@
 // Fuzzes the POSIX backend's file and stream I/O. The input becomes a real
-// file, sparse past its bytes as far as the input declares, and the program
-// runs on it through the backend's own open, size, read, skip and close,
-// writing its lines through the backend's write loop into real files. What
-// it prints and its exit code must be exactly those of the same run over the
-// in-memory fake file: the backend adds nothing and loses nothing.
+// file, stretched past its bytes with 0xFF as far as the input declares (as
+// fuzz_walk stretches its fake file: a header there ends the walk), and the
+// program runs on it through the backend's own open, size, read, skip and
+// close, writing its lines through the backend's write loop into real files.
+// What it prints and its exit code must be exactly those of the same run
+// over the in-memory fake file: the backend adds nothing and loses nothing.
 //
-// The input: options, a stretch (KiB of hole after the bytes), then the file.
+// The input: options, a stretch (KiB of 0xFF after the bytes), then the file.
 // The sandbox is left out: it would hold the fuzzer's own process.
 #include <fcntl.h>
 #include <stddef.h>
@@ -45,11 +46,9 @@ bool ScratchStreams(OsHandle* input, OsHandle* output, OsHandle* error) {
     return true;
 }
 
-void WriteWhole(const std::string& path, const std::string& bytes, uint64_t size) {
+void WriteWhole(const std::string& path, const std::string& bytes) {
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (fd < 0 || write(fd, bytes.data(), bytes.size()) != ssize_t(bytes.size()) || ftruncate(fd, off_t(size)) != 0) {
-        __builtin_trap();
-    }
+    if (fd < 0 || write(fd, bytes.data(), bytes.size()) != ssize_t(bytes.size())) __builtin_trap();
     close(fd);
 }
 
@@ -59,9 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     constexpr size_t kHead = 2;
     if (size < kHead) return 0;
     const Scratch& scratch = ScratchFiles();
-    const std::string bytes(reinterpret_cast<const char*>(data + kHead), size - kHead);
-    const uint64_t declared = bytes.size() + data[1] * 1024u;
-    WriteWhole(scratch.wave, bytes, declared);
+    const std::string bytes =
+        std::string(reinterpret_cast<const char*>(data + kHead), size - kHead) + std::string(data[1] * 1024u, '\xFF');
+    WriteWhole(scratch.wave, bytes);
 
     std::u16string arguments;
     if (data[0] & 1) arguments += u"-v ";
@@ -74,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint32_t fakeCode;
     {
         FakePlatform fake;
-        fake.files[name] = bytes + std::string(declared - bytes.size(), '\0');
+        fake.files[name] = bytes;
         fakeCode = fake.Run(arguments);
         fakeOut = fake.out;
         fakeErr = fake.err;
