@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Measures whole runs of sondrel against the floor (a static program that
-# does nothing, linked the same way) and against the peers that are installed (soxi, sndfile-info,
-# ffprobe, mediainfo), on the same two files: a typical one (header, 16-byte
-# fmt chunk, one data chunk; 44.1 kHz stereo 16-bit) and one of 100,000
-# small chunks.
+# does nothing, linked the same way) and against the peers that are
+# installed (soxi, sndfile-info, ffprobe, mediainfo), on the same two files:
+# a typical one (header, 16-byte fmt chunk, one data chunk; 44.1 kHz stereo
+# 16-bit) and one of 100,000 small chunks.
 #
 # Instructions (callgrind) and system calls (strace) do not depend on the
 # machine's speed; wall times come from one hyperfine run with every command
@@ -51,10 +51,10 @@ with open(f"{work}/many.wav", "wb") as f:
 PY
 
 # The floor is linked as sondrel's Release build is (static-pie, RELRO,
-# immediate binding), so both pay the same start-up: the C library's own
-# relocations among it.
+# immediate binding, packed relocations), so both pay the same start-up: the
+# C library's own relocations among it.
 echo 'int main(void) { return 0; }' >"$work/floor.c"
-gcc -O2 -fPIE -static-pie -Wl,-z,relro -Wl,-z,now -o "$work/floor" "$work/floor.c" ||
+gcc -O2 -fPIE -static-pie -Wl,-z,relro -Wl,-z,now -Wl,-z,pack-relative-relocs -o "$work/floor" "$work/floor.c" ||
     die "cannot build the static-pie floor program"
 
 # sondrel must read both files cleanly, or nothing below means anything.

@@ -88,6 +88,10 @@ uint32_t DecodeUtf8(const uint8_t* s, size_t n, uint32_t* codePoint) {
 template <typename Emit>
 void ForEachUnit(const uint8_t* bytes, size_t n, Emit emit) {
     for (size_t i = 0; i < n;) {
+        if (bytes[i] < 0x80) {  // most names are ASCII: no call for them
+            emit(static_cast<WChar>(bytes[i++]));
+            continue;
+        }
         uint32_t cp;
         uint32_t length = DecodeUtf8(bytes + i, n - i, &cp);
         if (length == 0) {
