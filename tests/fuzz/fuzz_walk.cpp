@@ -4,8 +4,9 @@
 // The input: options and allocation failure, a read fault, a skip fault, a
 // stretch, then the file. A read fault fails a read (and all after it),
 // brings a short read after which the file seems to end, or interrupts a read
-// half way (the file goes on). A skip fault fails one skip. The stretch
-// declares the file that many KiB longer than its bytes, the rest read as
+// half way (the file goes on). A skip fault fails one skip. A stretch of 255
+// fails the size; any other declares the file that many KiB longer than its
+// bytes, the rest read as
 // 0xFF: so a short input crosses the read-ahead's refills, and its chunks
 // skip past what the read-ahead holds. A header read there claims 4 GiB and
 // ends the walk, so the stretch costs no run of thousands of chunks.
@@ -54,10 +55,15 @@ struct Tracker {
     int shortReadAt;
     int skips;
     int failSkipAt;
+    bool failSize;
 };
 Tracker g_tracker;
 
 bool TrackedSize(OsHandle, uint32_t* size) {
+    if (g_tracker.failSize) {
+        g_platform.setLastError(27);
+        return false;
+    }
     *size = static_cast<uint32_t>(g_tracker.size);
     return true;
 }
@@ -107,7 +113,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (flags & 8) fake.allocationsLeft = 1 + (flags >> 4 & 3);
 
     int readFaultAt = data[1] >> 2;
-    g_tracker = {g_platform, file.size() + data[3] * 1024u, 0, false, false, 0, -1, -1, 0, -1};
+    const bool failSize = data[3] == 0xFF;
+    g_tracker = {g_platform, file.size() + (failSize ? 0 : data[3] * 1024u), 0, false, false, 0, -1, -1, 0, -1, failSize};
     switch (data[1] & 3) {
         case 1: fake.readsLeft = readFaultAt; break;
         case 2: fake.shortReadAt = g_tracker.shortReadAt = readFaultAt; break;
