@@ -345,8 +345,9 @@ void PosixCloseFile(OsHandle handle) {
 //
 // no_new_privs, then a seccomp filter: the system calls the rest of a run
 // makes pass, each other one fails with EPERM. Failing rather than killing
-// keeps a sanitizer's report or a debugger's view of a fault; the program
-// itself makes no call the filter refuses.
+// keeps a sanitizer's report or a debugger's view of a fault. A run makes no
+// call the filter refuses; only the look for a debugger after a broken
+// contract (/proc/self/status) finds none.
 
 #if defined(__x86_64__)
 constexpr uint32_t kAuditArch = AUDIT_ARCH_X86_64;
