@@ -34,7 +34,7 @@ const WChar kUsageText[] =
 // reported; a malformed token ends parsing at once.
 ExitCode ParseOptions(const WChar*& position, RunOptions& options) {
     ExitCode outcome = ExitUndecided;
-    WChar echo[kEchoRoom];
+    static WChar echo[kEchoRoom];
     while (*position == u'-') {
         WChar letter = position[1];
         if (letter == 0 || IsCharInSet(letter, kBlankSet)) {
@@ -75,7 +75,8 @@ ExitCode Run(const WChar* arguments) {
     ExitCode outcome = ParseOptions(position, options);
     if (outcome != ExitUndecided) return outcome;
 
-    WChar fileName[kFileNameRoom];
+    // 8 KiB: static, so that a small stack (ulimit -s) still runs the program.
+    static WChar fileName[kFileNameRoom];
     uint32_t room = g_platform.maxPath + 1 < kFileNameRoom ? g_platform.maxPath + 1 : kFileNameRoom;
     const WChar* rest = NextToken(position, fileName, room, kBlankSet, kTokenFileName);
     // A name as long as the room was cut: refuse it rather than open
@@ -86,7 +87,7 @@ ExitCode Run(const WChar* arguments) {
     }
     rest = SkipCharsInSet(rest, kBlankSet);
     if (*rest != 0) {
-        WChar echo[kEchoRoom];
+        static WChar echo[kEchoRoom];
         ReportError(u"Invalid rest of command line: \"%s\"", EchoText(rest, echo));
         return ExitBadCommandLine;
     }

@@ -146,7 +146,7 @@ ExitCode WalkFile(FileReader& reader, const WChar* fileName, RunOptions options,
     uint32_t fileSize = walk.fileSize;
     uint32_t riffSize = ReadLe32(header + 4);
     if (options.verbose) {
-        WChar echo[kEchoRoom];
+        static WChar echo[kEchoRoom];
         PrintMessage(u"File: %s", EchoText(fileName, echo));
         PrintMessage(u"File size: %u / %#x", fileSize, fileSize);
         PrintMessage(u"RIFF chink size: %u / %#x", riffSize, riffSize);
@@ -187,18 +187,26 @@ ExitCode WalkFile(FileReader& reader, const WChar* fileName, RunOptions options,
 
 }  // namespace
 
+namespace {
+
+// The system's formatter may look for the terminator: it gets a copy with
+// one. Apart, so that the usual road has no array to guard on its stack.
+__attribute__((noinline)) uint32_t SystemChunkIdText(const uint8_t id[4], WChar (&text)[9], const WChar* format,
+                                                     bool printable) {
+    char narrow[5] = {static_cast<char>(id[0]), static_cast<char>(id[1]), static_cast<char>(id[2]),
+                      static_cast<char>(id[3]), 0};
+    if (printable) return static_cast<uint32_t>(g_platform.systemFormat(text, format, narrow));
+    return static_cast<uint32_t>(g_platform.systemFormat(text, format, ReadLe32(id)));
+}
+
+}  // namespace
+
 uint32_t ChunkIdText(const uint8_t id[4], WChar (&text)[9]) {
     // Each byte in 0x20..0x7F; & rather than && keeps it free of branches.
     auto inRange = [](uint8_t b) { return static_cast<unsigned>(static_cast<uint8_t>(b - 0x20) < 0x60); };
     bool printable = (inRange(id[0]) & inRange(id[1]) & inRange(id[2]) & inRange(id[3])) != 0;
     const WChar* format = printable ? u"%.4S" : u"%0x";
-    if (g_platform.systemFormat != nullptr) {
-        // The system's formatter may look for the terminator: give it one.
-        char narrow[5] = {static_cast<char>(id[0]), static_cast<char>(id[1]), static_cast<char>(id[2]),
-                          static_cast<char>(id[3]), 0};
-        if (printable) return static_cast<uint32_t>(g_platform.systemFormat(text, format, narrow));
-        return static_cast<uint32_t>(g_platform.systemFormat(text, format, ReadLe32(id)));
-    }
+    if (g_platform.systemFormat != nullptr) return SystemChunkIdText(id, text, format, printable);
     // The precision bounds the program's own formatter to the four bytes.
     if (printable) return FormatText(text, 9, format, reinterpret_cast<const char*>(id));
     return FormatText(text, 9, format, ReadLe32(id));
@@ -216,10 +224,12 @@ ExitCode WalkChunks(const WChar* fileName, RunOptions options) {
     OsHandle file = g_platform.openFile(fileName);
     if (file == kNoHandle) {
         WChar error[256];
-        WChar echo[kEchoRoom];
+        static WChar echo[kEchoRoom];
         ReportError(u"Cannot open \"%s\" (%s)", EchoText(fileName, echo), LastErrorText(error));
         return ExitCannotOpen;
     }
+    // Before the first byte of a file that may be hostile is read.
+    g_platform.restrictProcess(file);
     ReaderStart(g_reader, file);
     WalkState walk{};
     ExitCode outcome = WalkFile(g_reader, fileName, options, walk);

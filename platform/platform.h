@@ -73,6 +73,13 @@ struct Platform {
     // Moves the current position forward by count bytes.
     bool (*skipForward)(OsHandle file, uint64_t count);
     void (*closeFile)(OsHandle file);
+    // Gives up what the rest of the run does not need, once the file is open
+    // and before its first byte is read: from then on the process can read
+    // and skip in the file, write to the standard streams, use the memory it
+    // asks for, close and exit, and little else, so a file made to subvert
+    // the program can at worst change what it prints. Where the system
+    // cannot (an old kernel, an emulator) the run goes on as before.
+    void (*restrictProcess)(OsHandle file);
 
     // --- Last error ----------------------------------------------------------
     uint32_t (*lastError)();

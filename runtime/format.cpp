@@ -22,7 +22,10 @@ struct ConversionInfo {
     bool isSigned;
     bool upperCase;
     ConversionKind kind;
-    const WChar* prefix;  // shown under '#'; null when the letter has none
+    // Shown under '#'; empty when the letter has none. Kept in the row, not
+    // pointed to: a pointer in a constant table costs a relocation at every
+    // start of a position-independent program.
+    WChar prefix[3];
 };
 
 constexpr ConversionInfo kConversions[] = {
@@ -31,8 +34,8 @@ constexpr ConversionInfo kConversions[] = {
     {u'x', 16, false, false, KindInteger, u"0x"},  {u'X', 16, false, true, KindInteger, u"0x"},
     {u'b', 2, false, false, KindInteger, u"0b"},   {u'y', 2, false, false, KindInteger, u"0y"},
     {u'p', 16, false, false, KindPointer, u"0x"},  {u'P', 16, false, true, KindPointer, u"0x"},
-    {u'c', 0, false, false, KindChar, nullptr},    {u'C', 0, false, false, KindNarrowChar, nullptr},
-    {u's', 0, false, false, KindText, nullptr},    {u'S', 0, false, false, KindNarrowText, nullptr},
+    {u'c', 0, false, false, KindChar, u""},    {u'C', 0, false, false, KindNarrowChar, u""},
+    {u's', 0, false, false, KindText, u""},    {u'S', 0, false, false, KindNarrowText, u""},
 };
 
 // Size classes: 0 "h", 1 none or "I32", 2 "l", 3 "ll" or "I64", 4 "z",
@@ -428,7 +431,7 @@ bool FormatConversion(WChar** position, uint32_t* remaining, const WChar** curso
     WChar sign[8];
     uint32_t signLength = 0;
     if (field.signFlag) sign[signLength++] = signChar;
-    if (field.prefixFlag && info->prefix != nullptr) {
+    if (field.prefixFlag) {
         for (const WChar* p = info->prefix; *p != 0; ++p) sign[signLength++] = *p;
     }
 

@@ -58,7 +58,7 @@ uint32_t DropCrBeforeLf(WChar* line, uint32_t count) {
 // Apart from the line writer, so that the usual UTF-16 path keeps its small
 // stack frame.
 __attribute__((noinline)) bool WriteUtf8Line(OsHandle handle, WChar* line, uint32_t count) {
-    uint8_t bytes[1024 * 3];
+    static uint8_t bytes[1024 * 3];
     return g_platform.writeFile(handle, bytes, g_platform.toUtf8(line, DropCrBeforeLf(line, count), bytes));
 }
 
@@ -66,7 +66,9 @@ __attribute__((noinline)) bool WriteUtf8Line(OsHandle handle, WChar* line, uint3
 
 bool WriteTextLine(OsHandle handle, const WChar* format, const uint64_t* slots, uint32_t slotCount,
                    bool appendLineEnd) {
-    WChar line[1024];
+    // Static, as every buffer over 1 KiB: a small stack still runs the
+    // program. Lines are written one at a time.
+    static WChar line[1024];
     uint32_t count = FormatTextV(line, appendLineEnd ? 1022 : 1024, format, slots, slotCount);
     if (appendLineEnd) {
         line[count++] = u'\r';

@@ -1,8 +1,8 @@
 // The name tables of format tags, speaker positions and GUIDs, and the
 // routines that turn a tag, a channel mask or a GUID into text.
 //
-// Sections: the format-tag table; the speaker table; the ten GUID groups and
-// their list; the text routines.
+// Sections: the pool the tables are kept in; the format-tag table; the
+// speaker table; the ten GUID groups; the text routines.
 //
 // GUIDs are written as their 16 bytes in file order (Data1, Data2 and Data3
 // little-endian, Data4 as is), with the usual text form behind each row.
@@ -12,13 +12,73 @@
 
 #include "runtime/format.h"
 
+namespace {
+
 template <typename T, size_t N>
 constexpr size_t CountOf(const T (&)[N]) {
     return N;
 }
 
+// --- The pool ------------------------------------------------------------------
+//
+// The tables are written as rows of a key and a name, but a pointer in a
+// constant table costs a relocation at every start of a position-independent
+// executable. The compiler turns each table into rows that hold offsets into
+// one array of names instead (as "How To Write Shared Libraries" shows); only
+// those are in the program. Offset 0 is the empty name of an end row.
+
+template <typename Key, typename Char>
+struct SourceRow {
+    Key key;
+    const Char* name;
+};
+
+template <typename Row, typename Char, size_t Rows, size_t Chars>
+struct PooledTable {
+    Row rows[Rows];
+    Char names[Chars];
+};
+
+template <typename Char>
+constexpr size_t NameLength(const Char* name) {
+    size_t n = 0;
+    while (name != nullptr && name[n] != 0) ++n;
+    return n;
+}
+
+template <typename Key, typename Char, size_t N>
+constexpr size_t PoolSize(const SourceRow<Key, Char> (&source)[N]) {
+    size_t size = 1;
+    for (const auto& row : source) size += row.name != nullptr ? NameLength(row.name) + 1 : 0;
+    return size;
+}
+
+template <typename Row, size_t Chars, typename Key, typename Char, size_t N>
+constexpr PooledTable<Row, Char, N, Chars> PoolNames(const SourceRow<Key, Char> (&source)[N]) {
+    PooledTable<Row, Char, N, Chars> table{};
+    uint16_t at = 1;
+    for (size_t i = 0; i < N; ++i) {
+        table.rows[i] = Row{source[i].key, 0};
+        if (source[i].name == nullptr) continue;
+        table.rows[i].name = at;
+        for (size_t c = 0; c <= NameLength(source[i].name); ++c) table.names[at++] = source[i].name[c];
+    }
+    return table;
+}
+
+// Where group g of rows ended by name-less rows begins; g = the number of
+// groups gives the end.
+template <typename Key, typename Char, size_t N>
+constexpr size_t GroupStart(const SourceRow<Key, Char> (&source)[N], size_t group) {
+    size_t i = 0;
+    for (; group > 0 && i < N; ++i) group -= source[i].name == nullptr;
+    return i;
+}
+
+// --- The format-tag table -------------------------------------------------------
+
 // Format tags, ascending; the first row of a tag names it.
-constexpr FormatTagRow FormatTagTable[] = {
+constexpr SourceRow<uint16_t, WChar> kFormatTagSource[] = {
     {0x0000, u"UNKNOWN"},
     {0x0001, u"PCM"},
     {0x0002, u"ADPCM"},
@@ -175,7 +235,7 @@ constexpr FormatTagRow FormatTagTable[] = {
 };
 
 // Speaker positions, one bit each, ascending.
-constexpr BitNameRow SpeakerNameTable[] = {
+constexpr SourceRow<uint32_t, char> kSpeakerSource[] = {
     {0x1, "FL"},
     {0x2, "FR"},
     {0x4, "FC"},
@@ -197,8 +257,10 @@ constexpr BitNameRow SpeakerNameTable[] = {
     {0, nullptr},
 };
 
-// Kernel-streaming device categories.
-constexpr GuidNameRow kKsCategoryRows[] = {
+// The ten groups, in the order they are searched, each ended by {}. The
+// order decides which name a GUID held by several rows gets.
+constexpr SourceRow<GUID, char> kGuidSource[] = {
+    // Kernel-streaming device categories.
     {{{0x04, 0xAD, 0x94, 0x69, 0xEF, 0x93, 0xD0, 0x11, 0xA3, 0xCC, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}}, "KSCATEGORY_AUDIO"},  // 6994AD04-93EF-11D0-A3CC-00A0C9223196
     {{{0x3E, 0x77, 0xE8, 0x65, 0x56, 0x8F, 0xD0, 0x11, 0xA3, 0xB9, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}}, "KSCATEGORY_RENDER"},  // 65E8773E-8F56-11D0-A3B9-00A0C9223196
     {{{0x3D, 0x77, 0xE8, 0x65, 0x56, 0x8F, 0xD0, 0x11, 0xA3, 0xB9, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}}, "KSCATEGORY_CAPTURE"},  // 65E8773D-8F56-11D0-A3B9-00A0C9223196
@@ -206,19 +268,13 @@ constexpr GuidNameRow kKsCategoryRows[] = {
     {{{0x40, 0x4A, 0xA5, 0xDD, 0x4C, 0x1E, 0xD1, 0x11, 0xA0, 0x50, 0x40, 0x57, 0x05, 0xC1, 0x00, 0x00}}, "KSCATEGORY_TOPOLOGY"},  // DDA54A40-1E4C-11D1-A050-405705C10000
     {{{0xC4, 0xEA, 0x03, 0x35, 0x26, 0x1F, 0xD1, 0x11, 0x8A, 0xB0, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}}, "KSCATEGORY_VIRTUAL"},  // 3503EAC4-1F26-11D1-8AB0-00A0C9223196
     {},
-};
-
-// Kernel-streaming major data types.
-constexpr GuidNameRow kKsDataTypeRows[] = {
+    // Kernel-streaming major data types.
     {{{0x61, 0x75, 0x64, 0x73, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}}, "KSDATAFORMAT_TYPE_AUDIO"},  // 73647561-0000-0010-8000-00AA00389B71
     {{{0x60, 0xD3, 0x25, 0xE7, 0xCC, 0x62, 0xCF, 0x11, 0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00}}, "KSDATAFORMAT_TYPE_MUSIC"},  // E725D360-62CC-11CF-A5D6-28DB04C10000
     {{{0x76, 0x69, 0x64, 0x73, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}}, "KSDATAFORMAT_TYPE_VIDEO"},  // 73646976-0000-0010-8000-00AA00389B71
     {{{0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}}, "KSDATAFORMAT_TYPE_WILDCARD"},  // 00000000-0000-0000-0000-000000000000
     {},
-};
-
-// Kernel-streaming data subtypes.
-constexpr GuidNameRow kKsDataSubtypeRows[] = {
+    // Kernel-streaming data subtypes.
     {{{0x90, 0x31, 0xBA, 0x6D, 0xBD, 0x67, 0xCF, 0x11, 0xA0, 0xF7, 0x00, 0x20, 0xAF, 0xD1, 0x56, 0xE4}}, "KSDATAFORMAT_SUBTYPE_ANALOG"},  // 6DBA3190-67BD-11CF-A0F7-0020AFD156E4
     {{{0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}}, "KSDATAFORMAT_SUBTYPE_WAVEFORMATEX"},  // 00000000-0000-0010-8000-00AA00389B71
     {{{0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}}, "KSDATAFORMAT_SUBTYPE_PCM"},  // 00000001-0000-0010-8000-00AA00389B71
@@ -238,19 +294,13 @@ constexpr GuidNameRow kKsDataSubtypeRows[] = {
     {{{0x0D, 0x00, 0x00, 0x00, 0xEA, 0x0C, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}}, "KSDATAFORMAT_SUBTYPE_IEC61937_DST"},  // 0000000D-0CEA-0010-8000-00AA00389B71
     {{{0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}}, "KSDATAFORMAT_SUBTYPE_WILDCARD"},  // 00000000-0000-0000-0000-000000000000
     {},
-};
-
-// Kernel-streaming format specifiers.
-constexpr GuidNameRow kKsSpecifierRows[] = {
+    // Kernel-streaming format specifiers.
     {{{0xD6, 0x17, 0x64, 0x0F, 0x18, 0xC3, 0xD0, 0x11, 0xA4, 0x3F, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}}, "KSDATAFORMAT_SPECIFIER_NONE"},  // 0F6417D6-C318-11D0-A43F-00A0C9223196
     {{{0x81, 0x9F, 0x58, 0x05, 0x56, 0xC3, 0xCE, 0x11, 0xBF, 0x01, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A}}, "KSDATAFORMAT_SPECIFIER_WAVEFORMATEX"},  // 05589F81-C356-11CE-BF01-00AA0055595A
     {{{0xA2, 0x90, 0x85, 0x51, 0x84, 0xA1, 0xD0, 0x11, 0x85, 0x22, 0x00, 0xC0, 0x4F, 0xD9, 0xBA, 0xF3}}, "KSDATAFORMAT_SPECIFIER_DSOUND"},  // 518590A2-A184-11D0-8522-00C04FD9BAF3
     {{{0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}}, "KSDATAFORMAT_SPECIFIER_WILDCARD"},  // 00000000-0000-0000-0000-000000000000
     {},
-};
-
-// The audio signal-processing mode attribute and its modes.
-constexpr GuidNameRow kSignalProcessingModeRows[] = {
+    // The audio signal-processing mode attribute and its modes.
     {{{0xB5, 0x9E, 0xF8, 0xE1, 0x46, 0x5F, 0x9B, 0x41, 0x96, 0x7B, 0xFF, 0x67, 0x70, 0xB9, 0x84, 0x01}}, "KSATTRIBUTEID_AUDIOSIGNALPROCESSING_MODE"},  // E1F89EB5-5F46-419B-967B-FF6770B98401
     {{{0x7E, 0x2F, 0x8E, 0xC1, 0x3D, 0x93, 0x65, 0x49, 0xB7, 0xD1, 0x1E, 0xEF, 0x22, 0x8D, 0x2A, 0xF3}}, "AUDIO_SIGNALPROCESSINGMODE_DEFAULT"},  // C18E2F7E-933D-4965-B7D1-1EEF228D2AF3
     {{{0x20, 0xEA, 0x90, 0x9E, 0x93, 0xB4, 0xD1, 0x4F, 0xA1, 0xA8, 0x7E, 0x13, 0x61, 0xA9, 0x56, 0xCF}}, "AUDIO_SIGNALPROCESSINGMODE_RAW"},  // 9E90EA20-B493-4FD1-A1A8-7E1361A956CF
@@ -259,10 +309,7 @@ constexpr GuidNameRow kSignalProcessingModeRows[] = {
     {{{0x0D, 0xEB, 0x6F, 0xB2, 0x94, 0xEC, 0x7C, 0x47, 0x94, 0x94, 0xD1, 0xAB, 0x8E, 0x75, 0x3F, 0x6E}}, "AUDIO_SIGNALPROCESSINGMODE_MOVIE"},  // B26FEB0D-EC94-477C-9494-D1AB8E753F6E
     {{{0x0B, 0xA7, 0xF2, 0x9C, 0x77, 0xF3, 0x3B, 0x40, 0xBD, 0x6B, 0x36, 0x08, 0x63, 0xE0, 0x35, 0x5C}}, "AUDIO_SIGNALPROCESSINGMODE_NOTIFICATION"},  // 9CF2A70B-F377-403B-BD6B-360863E0355C
     {},
-};
-
-// Basic COM interfaces (the SDK publishes each as IID_ and the name).
-constexpr GuidNameRow kComInterfaceRows[] = {
+    // Basic COM interfaces (the SDK publishes each as IID_ and the name).
     {{{0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}}, "IUnknown"},  // 00000000-0000-0000-C000-000000000046
     {{{0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}}, "IClassFactory"},  // 00000001-0000-0000-C000-000000000046
     {{{0x0F, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}}, "IMoniker"},  // 0000000F-0000-0000-C000-000000000046
@@ -278,10 +325,7 @@ constexpr GuidNameRow kComInterfaceRows[] = {
     {{{0x09, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}}, "IPersistStream"},  // 00000109-0000-0000-C000-000000000046
     {{{0x60, 0x4F, 0xD8, 0x37, 0xCB, 0x42, 0xCE, 0x11, 0x81, 0x35, 0x00, 0xAA, 0x00, 0x4B, 0xB8, 0x51}}, "IPersistPropertyBag"},  // 37D84F60-42CB-11CE-8135-00AA004BB851
     {},
-};
-
-// Media-stream major types.
-constexpr GuidNameRow kMediaTypeRows[] = {
+    // Media-stream major types.
     {{{0xE1, 0xDE, 0x82, 0x04, 0x17, 0x78, 0xCF, 0x11, 0x8A, 0x03, 0x00, 0xAA, 0x00, 0x6E, 0xCB, 0x65}}, "MEDIATYPE_AnalogAudio"},  // 0482DEE1-7817-11CF-8A03-00AA006ECB65
     {{{0xE1, 0xDD, 0x82, 0x04, 0x17, 0x78, 0xCF, 0x11, 0x8A, 0x03, 0x00, 0xAA, 0x00, 0x6E, 0xCB, 0x65}}, "MEDIATYPE_AnalogVideo"},  // 0482DDE1-7817-11CF-8A03-00AA006ECB65
     {{{0x61, 0x75, 0x64, 0x73, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}}, "MEDIATYPE_Audio"},  // 73647561-0000-0010-8000-00AA00389B71
@@ -297,20 +341,14 @@ constexpr GuidNameRow kMediaTypeRows[] = {
     {{{0xE1, 0x76, 0x2A, 0xF7, 0x0A, 0xEB, 0xD0, 0x11, 0xAC, 0xE4, 0x00, 0x00, 0xC0, 0xCC, 0x16, 0xBA}}, "MEDIATYPE_VBI"},  // F72A76E1-EB0A-11D0-ACE4-0000C0CC16BA
     {{{0x75, 0x72, 0x6C, 0x73, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}}, "MEDIATYPE_URL_STREAM"},  // 736C7275-0000-0010-8000-00AA00389B71
     {},
-};
-
-// Media-stream audio subtypes.
-constexpr GuidNameRow kMediaSubtypeRows[] = {
+    // Media-stream audio subtypes.
     {{{0x8A, 0xEB, 0x36, 0xE4, 0x4F, 0x52, 0xCE, 0x11, 0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}}, "MEDIASUBTYPE_PCMAudio_Obsolete"},  // E436EB8A-524F-11CE-9F53-0020AF0BA770
     {{{0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}}, "MEDIASUBTYPE_PCM"},  // 00000001-0000-0010-8000-00AA00389B71
     {{{0x8B, 0xEB, 0x36, 0xE4, 0x4F, 0x52, 0xCE, 0x11, 0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}}, "MEDIASUBTYPE_WAVE"},  // E436EB8B-524F-11CE-9F53-0020AF0BA770
     {{{0x09, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}}, "MEDIASUBTYPE_DRM_Audio"},  // 00000009-0000-0010-8000-00AA00389B71
     {{{0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}}, "MEDIASUBTYPE_IEEE_FLOAT"},  // 00000003-0000-0010-8000-00AA00389B71
     {},
-};
-
-// Media-stream time formats.
-constexpr GuidNameRow kTimeFormatRows[] = {
+    // Media-stream time formats.
     {{{0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}}, "TIME_FORMAT_NONE"},  // 00000000-0000-0000-0000-000000000000
     {{{0x71, 0x55, 0x78, 0x7B, 0x82, 0x8C, 0xCF, 0x11, 0xBC, 0x0C, 0x00, 0xAA, 0x00, 0xAC, 0x74, 0xF6}}, "TIME_FORMAT_BYTE"},  // 7B785571-8C82-11CF-BC0C-00AA00AC74F6
     {{{0x72, 0x55, 0x78, 0x7B, 0x82, 0x8C, 0xCF, 0x11, 0xBC, 0x0C, 0x00, 0xAA, 0x00, 0xAC, 0x74, 0xF6}}, "TIME_FORMAT_SAMPLE"},  // 7B785572-8C82-11CF-BC0C-00AA00AC74F6
@@ -318,10 +356,7 @@ constexpr GuidNameRow kTimeFormatRows[] = {
     {{{0x70, 0x55, 0x78, 0x7B, 0x82, 0x8C, 0xCF, 0x11, 0xBC, 0x0C, 0x00, 0xAA, 0x00, 0xAC, 0x74, 0xF6}}, "TIME_FORMAT_FRAME"},  // 7B785570-8C82-11CF-BC0C-00AA00AC74F6
     {{{0x74, 0x55, 0x78, 0x7B, 0x82, 0x8C, 0xCF, 0x11, 0xBC, 0x0C, 0x00, 0xAA, 0x00, 0xAC, 0x74, 0xF6}}, "TIME_FORMAT_MEDIA_TIME"},  // 7B785574-8C82-11CF-BC0C-00AA00AC74F6
     {},
-};
-
-// Media-stream (filter graph) interfaces.
-constexpr GuidNameRow kFilterGraphInterfaceRows[] = {
+    // Media-stream (filter graph) interfaces.
     {{{0x50, 0x33, 0xE1, 0xC6, 0xAC, 0x30, 0xD0, 0x11, 0xA1, 0x8C, 0x00, 0xA0, 0xC9, 0x11, 0x89, 0x56}}, "IAMAnalogVideoDecoder"},  // C6E13350-30AC-11D0-A18C-00A0C9118956
     {{{0xB0, 0x33, 0xE1, 0xC6, 0xAC, 0x30, 0xD0, 0x11, 0xA1, 0x8C, 0x00, 0xA0, 0xC9, 0x11, 0x89, 0x56}}, "IAMAnalogVideoEncoder"},  // C6E133B0-30AC-11D0-A18C-00A0C9118956
     {{{0xFC, 0x26, 0x7B, 0xCF, 0x00, 0x9A, 0x5B, 0x48, 0x81, 0x47, 0x3E, 0x78, 0x9D, 0x5E, 0x8F, 0x67}}, "IAMAsyncReaderTimestampScaling"},  // CF7B26FC-9A00-485B-8147-3E789D5E8F67
@@ -459,45 +494,54 @@ constexpr GuidNameRow kFilterGraphInterfaceRows[] = {
     {},
 };
 
-static_assert(CountOf(FormatTagTable) == 153, "153 format tags");
-static_assert(CountOf(SpeakerNameTable) == 18 + 1, "18 speaker positions and the end row");
-static_assert(CountOf(kKsCategoryRows) - 1 + CountOf(kKsDataTypeRows) - 1 + CountOf(kKsDataSubtypeRows) - 1 +
-                      CountOf(kKsSpecifierRows) - 1 + CountOf(kSignalProcessingModeRows) - 1 +
-                      CountOf(kComInterfaceRows) - 1 + CountOf(kMediaTypeRows) - 1 + CountOf(kMediaSubtypeRows) - 1 +
-                      CountOf(kTimeFormatRows) - 1 + CountOf(kFilterGraphInterfaceRows) - 1 ==
-                  212,
-              "212 named GUIDs");
+// The tables as the program keeps them: offsets into one pool of names.
+constexpr auto kFormatTags = PoolNames<FormatTagRow, PoolSize(kFormatTagSource)>(kFormatTagSource);
+constexpr auto kSpeakers = PoolNames<BitNameRow, PoolSize(kSpeakerSource)>(kSpeakerSource);
+constexpr auto kGuids = PoolNames<GuidNameRow, PoolSize(kGuidSource)>(kGuidSource);
 
-// The order decides which name a GUID held by several rows gets.
-constexpr const GuidNameRow* GuidNameGroups[] = {
-    kKsCategoryRows, kKsDataTypeRows,  kKsDataSubtypeRows, kKsSpecifierRows, kSignalProcessingModeRows,
-    kComInterfaceRows, kMediaTypeRows, kMediaSubtypeRows,  kTimeFormatRows,  kFilterGraphInterfaceRows,
+static_assert(CountOf(kFormatTagSource) == 153, "153 format tags");
+static_assert(CountOf(kSpeakerSource) == 18 + 1, "18 speaker positions and the end row");
+static_assert(GroupStart(kGuidSource, 10) == CountOf(kGuidSource), "ten GUID groups");
+static_assert(CountOf(kGuidSource) - 10 == 212, "212 named GUIDs");
+static_assert(sizeof kGuids.names < 0x10000 && sizeof kFormatTags.names < 0x10000, "offsets fit 16 bits");
+
+}  // namespace
+
+const BitNameTable SpeakerNameTable = {kSpeakers.rows, kSpeakers.names};
+const char* const GuidNamePool = kGuids.names;
+
+const GuidNameRow* const GuidNameGroups[] = {
+    kGuids.rows + GroupStart(kGuidSource, 0), kGuids.rows + GroupStart(kGuidSource, 1),
+    kGuids.rows + GroupStart(kGuidSource, 2), kGuids.rows + GroupStart(kGuidSource, 3),
+    kGuids.rows + GroupStart(kGuidSource, 4), kGuids.rows + GroupStart(kGuidSource, 5),
+    kGuids.rows + GroupStart(kGuidSource, 6), kGuids.rows + GroupStart(kGuidSource, 7),
+    kGuids.rows + GroupStart(kGuidSource, 8), kGuids.rows + GroupStart(kGuidSource, 9),
     nullptr,
 };
 
 // --- Text routines -----------------------------------------------------------
 
 const WChar* FormatTagName(uint16_t tag) {
-    for (const FormatTagRow& row : FormatTagTable) {
-        if (row.tag == tag) return row.name;
+    for (const FormatTagRow& row : kFormatTags.rows) {
+        if (row.tag == tag) return kFormatTags.names + row.name;
     }
     return nullptr;
 }
 
-uint32_t BitMaskToNames(WChar* buffer, uint32_t capacity, uint32_t mask, const BitNameRow* table,
+uint32_t BitMaskToNames(WChar* buffer, uint32_t capacity, uint32_t mask, const BitNameTable& table,
                         const WChar* separator) {
     if (buffer == nullptr || capacity == 0) return 0;
     if (separator == nullptr) separator = u"|";
     buffer[0] = 0;
     uint32_t written = 0;
     uint32_t remaining = mask;
-    const BitNameRow* row = table;
+    const BitNameRow* row = table.rows;
     WChar digits[16];
     for (;;) {
         const char* name = nullptr;
         for (; row->mask != 0; ++row) {
             if ((row->mask & remaining) != 0) {
-                name = row->name;
+                name = table.names + row->name;
                 remaining &= ~row->mask;
                 ++row;
                 break;
@@ -522,8 +566,8 @@ uint32_t BitMaskToNames(WChar* buffer, uint32_t capacity, uint32_t mask, const B
 uint32_t GuidToName(WChar* buffer, uint32_t capacity, const GUID& guid, const GuidNameRow* const* groups) {
     if (groups == nullptr) groups = GuidNameGroups;
     for (; *groups != nullptr; ++groups) {
-        for (const GuidNameRow* row = *groups; row->name != nullptr; ++row) {
-            if (GuidEquals(row->guid, guid)) return CopyNarrowToWide(buffer, capacity, row->name, 0);
+        for (const GuidNameRow* row = *groups; row->name != 0; ++row) {
+            if (GuidEquals(row->guid, guid)) return CopyNarrowToWide(buffer, capacity, GuidNamePool + row->name, 0);
         }
     }
     WChar text[40];

@@ -13,37 +13,43 @@
 #include "platform/platform.h"
 #include "waveformat/waveformat.h"
 
-// A format tag and its WAVE_FORMAT_ constant's name without that prefix.
+// The tables keep their names in pools, one per table: a row holds its
+// name's offset there, and offset 0, the empty name, marks an end row.
+// Offsets rather than pointers cost no relocation when the program starts.
+
+// A format tag and the offset of its WAVE_FORMAT_ constant's name without
+// that prefix. 153 rows in ascending tag order; tag 0x0011 has two (DVI_ADPCM,
+// then IMA_ADPCM).
 struct FormatTagRow {
     uint16_t tag;
-    const WChar* name;
+    uint16_t name;
 };
 
-// In ascending tag order; tag 0x0011 has two rows (DVI_ADPCM, then
-// IMA_ADPCM). No terminating row: the count bounds every search.
-extern const FormatTagRow FormatTagTable[153];
-
-// Mask bits and their name; a table ends with a row whose mask is 0 and which
-// has no name.
+// Mask bits and their name; rows end with one whose mask is 0.
 struct BitNameRow {
     uint32_t mask;
-    const char* name;
+    uint16_t name;
+};
+struct BitNameTable {
+    const BitNameRow* rows;
+    const char* names;  // the pool of the rows' names
 };
 
 // The 18 speaker-position bits of dwChannelMask in ascending order, then the
-// terminating row.
-extern const BitNameRow SpeakerNameTable[19];
+// end row.
+extern const BitNameTable SpeakerNameTable;
 
 // A GUID and its published name. A group ends with a row that has neither:
-// {} (its name is null; its bytes, all zero, are not a GUID of the group).
+// {} (its bytes, all zero, are not a GUID of the group).
 struct GuidNameRow {
     GUID guid;
-    const char* name;
+    uint16_t name;
 };
 
 // Ten groups searched in order, then nullptr. Where a GUID occurs in several
-// rows, the first one names it.
+// rows, the first one names it. Every GUID row's name is in GuidNamePool.
 extern const GuidNameRow* const GuidNameGroups[11];
+extern const char* const GuidNamePool;
 
 // The name of a format tag, or nullptr when no row has it.
 const WChar* FormatTagName(uint16_t tag);
@@ -51,7 +57,7 @@ const WChar* FormatTagName(uint16_t tag);
 // The names of the bits of mask in table order, joined by separator (nullptr
 // means "|"), followed by the bits no row names as one lower-case hexadecimal
 // number. No bits give the empty text.
-uint32_t BitMaskToNames(WChar* buffer, uint32_t capacity, uint32_t mask, const BitNameRow* table,
+uint32_t BitMaskToNames(WChar* buffer, uint32_t capacity, uint32_t mask, const BitNameTable& table,
                         const WChar* separator);
 
 // The name of guid from groups (nullptr means GuidNameGroups), or its

@@ -1,9 +1,9 @@
 // The POSIX (Linux) backend of the platform seam.
 //
 // Sections: text conversion between UTF-16 and the bytes of names and the
-// console; the command line built from argv; the input file; standard
-// streams; error texts; start-up facts; heap and debugging; the environment;
-// the table.
+// console; the command line built from argv; the input file; the sandbox;
+// standard streams; error texts; start-up facts; heap and debugging; the
+// environment; the table.
 //
 // Names and arguments are UTF-8 bytes to the system but UTF-16 to the
 // program. A byte that is not part of valid UTF-8 becomes one character
@@ -12,15 +12,43 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/utsname.h>
 #include <time.h>
 #include <unistd.h>
+// Valgrind passes a seccomp filter on to the kernel, which then holds its
+// own calls to it too: a run under valgrind goes unsandboxed. Its header
+// comes with valgrind; where it is missing, so is valgrind.
+#if __has_include(<valgrind/valgrind.h>)
+#include <valgrind/valgrind.h>
+#else
+#define RUNNING_ON_VALGRIND 0
+#endif
+
+// The sanitizers' runtime makes calls of its own at exit and when it
+// reports; in their builds the filter lets those through too.
+#if defined(__SANITIZE_ADDRESS__)
+#define SONDREL_SANITIZED_BUILD 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define SONDREL_SANITIZED_BUILD 1
+#endif
+#endif
+#ifdef SONDREL_SANITIZED_BUILD
+#include <sanitizer/lsan_interface.h>
+#endif
 
 #include "platform/platform.h"
 #include "platform/text.h"
@@ -38,8 +66,12 @@ constexpr uint32_t kErrorNotRegularFile = 1000;
 template <typename Emit>
 void ForEachUnit(const uint8_t* bytes, size_t n, Emit emit) {
     for (size_t i = 0; i < n;) {
-        uint32_t cp = bytes[i];
-        uint32_t length = cp < 0x80 ? 1 : DecodeUtf8(bytes + i, n - i, &cp);
+        if (bytes[i] < 0x80) {  // most names are ASCII: no call for them
+            emit(static_cast<WChar>(bytes[i++]));
+            continue;
+        }
+        uint32_t cp;
+        uint32_t length = DecodeUtf8(bytes + i, n - i, &cp);
         if (length == 0) {
             cp = 0xDC00 | bytes[i];
             length = 1;
@@ -174,10 +206,22 @@ struct OpenedFile {
 };
 OpenedFile g_lastOpened = {-1, 0};
 
+// The name's bytes: static, as every large buffer is, so that a small stack
+// (ulimit -s) still runs the program.
+uint8_t g_path[PATH_MAX * 3];
+
+// What a name stands for, as stat() or fstat() tells: 0 for a regular file,
+// else the error that refuses it.
+int RefusalOf(const struct stat& st) {
+    if (S_ISDIR(st.st_mode)) return EISDIR;
+    if (!S_ISREG(st.st_mode)) return static_cast<int>(kErrorNotRegularFile);
+    return 0;
+}
+
 OsHandle PosixOpenFile(const WChar* name) {
     size_t length = 0;
     while (name[length] != 0) ++length;
-    uint8_t path[PATH_MAX * 3];
+    uint8_t* path = g_path;
     if (length >= PATH_MAX) {
         errno = ENAMETOOLONG;
         return kNoHandle;
@@ -188,18 +232,22 @@ OsHandle PosixOpenFile(const WChar* name) {
         return kNoHandle;
     }
     path[bytes] = 0;
-    // O_NONBLOCK: opening a FIFO must not wait for a writer.
+    // Opening is itself an act on a FIFO or a device: a writer on a FIFO
+    // loses what it wrote, a tape rewinds when closed. Such a name is looked
+    // at and refused without being opened.
+    struct stat st;
+    if (stat(reinterpret_cast<const char*>(path), &st) != 0) return kNoHandle;
+    int error = RefusalOf(st);
+    if (error != 0) {
+        errno = error;
+        return kNoHandle;
+    }
+    // The name can be pointed elsewhere between the look and the open, so the
+    // open file is asked again. O_NONBLOCK: a FIFO swapped in must not wait
+    // for a writer.
     int fd = open(reinterpret_cast<const char*>(path), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return kNoHandle;
-    struct stat st;
-    int error = 0;
-    if (fstat(fd, &st) != 0) {
-        error = errno;
-    } else if (S_ISDIR(st.st_mode)) {
-        error = EISDIR;
-    } else if (!S_ISREG(st.st_mode)) {
-        error = static_cast<int>(kErrorNotRegularFile);
-    }
+    error = fstat(fd, &st) != 0 ? errno : RefusalOf(st);
     if (error != 0) {
         close(fd);
         errno = error;
@@ -261,6 +309,126 @@ void PosixCloseFile(OsHandle handle) {
     int fd = FdOf(handle);
     if (fd == g_lastOpened.fd) g_lastOpened.fd = -1;
     close(fd);
+}
+
+// --- The sandbox ------------------------------------------------------------------
+//
+// no_new_privs, then a seccomp filter: the system calls the rest of a run
+// makes pass, each other one fails with EPERM. Failing rather than killing
+// keeps a sanitizer's report or a debugger's view of a fault. A run makes no
+// call the filter refuses; only the look for a debugger after a broken
+// contract (/proc/self/status) finds none.
+
+#if defined(__x86_64__)
+constexpr uint32_t kAuditArch = AUDIT_ARCH_X86_64;
+#elif defined(__aarch64__)
+constexpr uint32_t kAuditArch = AUDIT_ARCH_AARCH64;
+#elif defined(__s390x__)
+constexpr uint32_t kAuditArch = AUDIT_ARCH_S390X;
+#else
+constexpr uint32_t kAuditArch = 0;  // a machine the filter does not know: no sandbox
+#endif
+
+// The low half of a system call's argument (all the filter compares).
+constexpr uint32_t ArgumentLow(int index) {
+    return static_cast<uint32_t>(offsetof(struct seccomp_data, args) + 8 * index +
+                                 (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__ ? 4 : 0));
+}
+
+struct Filter {
+    struct sock_filter code[96];
+    unsigned short length;
+};
+
+void Emit(Filter& f, struct sock_filter instruction) { f.code[f.length++] = instruction; }
+
+constexpr uint32_t kRefuse = SECCOMP_RET_ERRNO | (EPERM & SECCOMP_RET_DATA);
+
+// Each rule leaves the system call number in the accumulator for the next
+// one, or decides.
+void Allow(Filter& f, long call) {
+    Emit(f, BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<uint32_t>(call), 0, 1));
+    Emit(f, BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+}
+
+// Allowed when (argument & mask) == value; refused otherwise.
+void AllowMasked(Filter& f, long call, int argument, uint32_t mask, uint32_t value) {
+    Emit(f, BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<uint32_t>(call), 0, 5));
+    Emit(f, BPF_STMT(BPF_LD | BPF_W | BPF_ABS, ArgumentLow(argument)));
+    Emit(f, BPF_STMT(BPF_ALU | BPF_AND | BPF_K, mask));
+    Emit(f, BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, value, 0, 1));
+    Emit(f, BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+    Emit(f, BPF_STMT(BPF_RET | BPF_K, kRefuse));
+}
+
+// Allowed when the argument is one of two values.
+void AllowEither(Filter& f, long call, int argument, uint32_t first, uint32_t second) {
+    Emit(f, BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<uint32_t>(call), 0, 5));
+    Emit(f, BPF_STMT(BPF_LD | BPF_W | BPF_ABS, ArgumentLow(argument)));
+    Emit(f, BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, first, 1, 0));
+    Emit(f, BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, second, 0, 1));
+    Emit(f, BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+    Emit(f, BPF_STMT(BPF_RET | BPF_K, kRefuse));
+}
+
+// Static: the filter is some 600 bytes, and it is made once.
+Filter g_filter;
+
+void PosixRestrictProcess(OsHandle file) {
+    if (kAuditArch == 0 || RUNNING_ON_VALGRIND) return;
+    const uint32_t fd = static_cast<uint32_t>(FdOf(file));
+    Filter& f = g_filter;
+    f.length = 0;
+    // A call of another architecture's numbering (x86-64's i386 entry) is
+    // refused before its number is read.
+    Emit(f, BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, arch)));
+    Emit(f, BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kAuditArch, 1, 0));
+    Emit(f, BPF_STMT(BPF_RET | BPF_K, kRefuse));
+    Emit(f, BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)));
+    // The file: read and skip; the streams: write, wait for room, ask
+    // whether a terminal; memory without execution; the end.
+    AllowEither(f, SYS_read, 0, fd, fd);
+    AllowEither(f, SYS_lseek, 0, fd, fd);
+    AllowEither(f, SYS_write, 0, 1, 2);
+    AllowMasked(f, SYS_ioctl, 1, 0xFFFFFFFF, TCGETS);
+#if defined(__s390x__)
+    // s390x passes mmap's arguments in a record the filter cannot read.
+    Allow(f, SYS_mmap);
+#else
+    AllowMasked(f, SYS_mmap, 2, PROT_EXEC, 0);
+#endif
+    Allow(f, SYS_fstat);
+#ifdef SYS_newfstatat
+    Allow(f, SYS_newfstatat);
+#endif
+#ifdef SYS_poll
+    Allow(f, SYS_poll);
+#endif
+    Allow(f, SYS_ppoll);
+    Allow(f, SYS_close);
+    Allow(f, SYS_brk);
+    Allow(f, SYS_munmap);
+    Allow(f, SYS_rt_sigreturn);
+    Allow(f, SYS_exit);
+    Allow(f, SYS_exit_group);
+#ifdef SONDREL_SANITIZED_BUILD
+    // Its threads, signals and locks; never a file or a socket. The leak
+    // check at exit needs /proc and ptrace, which stay refused: it runs now,
+    // before the walk, and no more (the in-process tests and the fuzzers
+    // check the walk's blocks).
+    const long runtimeCalls[] = {SYS_gettid, SYS_getpid, SYS_sigaltstack, SYS_futex, SYS_rt_sigprocmask,
+                                 SYS_rt_sigaction, SYS_tgkill, SYS_sched_yield, SYS_madvise};
+    for (long call : runtimeCalls) Allow(f, call);
+    AllowMasked(f, SYS_mprotect, 2, PROT_EXEC, 0);
+    __lsan_do_leak_check();
+#endif
+    Emit(f, BPF_STMT(BPF_RET | BPF_K, kRefuse));
+    struct sock_fprog program = {f.length, f.code};
+    // Either call may be refused (qemu-user, valgrind, a kernel without
+    // seccomp); the run then goes on as before.
+    int saved = errno;
+    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0) prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program);
+    errno = saved;
 }
 
 uint32_t PosixLastError() { return static_cast<uint32_t>(errno); }
@@ -345,7 +513,7 @@ inline bool WriteAll(int fd, const uint8_t* bytes, size_t count) {
 }
 
 bool PosixWriteConsole(OsHandle handle, const WChar* text, uint32_t count) {
-    uint8_t bytes[1024 * 3];
+    static uint8_t bytes[1024 * 3];
     if (count > 1024) count = 1024;
     size_t n = PosixToUtf8(text, count, bytes);
     return WriteAll(FdOf(handle), bytes, n);
@@ -416,7 +584,7 @@ bool PosixReadSystemValue(const WChar* name, void* data, uint32_t size) {
     int fd = open("/etc/os-release", O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     // The file is a few hundred bytes: one read holds it.
-    char text[4096];
+    static char text[4096];
     ssize_t n = ReadOnce(fd, text, sizeof text - 1);
     close(fd);
     if (n < 0) return false;
@@ -481,7 +649,7 @@ void PosixHeapFree(void* block) { free(block); }
 bool PosixIsDebuggerPresent() {
     int fd = open("/proc/self/status", O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
-    char text[4096];
+    static char text[4096];
     size_t n = 0;
     ReadFully(fd, reinterpret_cast<uint8_t*>(text), sizeof text - 1, &n);
     close(fd);
@@ -528,6 +696,7 @@ constexpr Platform PosixPlatform() {
     p.readFile = PosixReadFile;
     p.skipForward = PosixSkipForward;
     p.closeFile = PosixCloseFile;
+    p.restrictProcess = PosixRestrictProcess;
     p.lastError = PosixLastError;
     p.setLastError = PosixSetLastError;
     p.getStdHandles = PosixGetStdHandles;

@@ -1,9 +1,9 @@
 // The Windows backend of the platform seam: each entry is the Win32 call the
 // program was written against, with as little in between as possible.
 //
-// Sections: the command line and process exit; the input file; last error;
-// standard streams and console; error texts; start-up facts; heap and
-// debugging; the system formatter; the environment; the table.
+// Sections: the command line and process exit; the input file; the sandbox;
+// last error; standard streams and console; error texts; start-up facts; heap
+// and debugging; the system formatter; the environment; the table.
 //
 // WChar (char16_t) and wchar_t are both UTF-16 code units here, so text goes
 // to and from the system by a pointer cast, never by conversion.
@@ -46,14 +46,65 @@ const WChar* WinCommandLine(int, char**) { return reinterpret_cast<const WChar*>
 
 // --- The input file ----------------------------------------------------------------
 
+WChar Upper(WChar c) { return c >= u'a' && c <= u'z' ? static_cast<WChar>(c - 32) : c; }
+
+// Whether text starts with prefix, letters in either case.
+bool StartsWith(const WChar* text, const char* prefix) {
+    for (; *prefix != 0; ++text, ++prefix) {
+        if (Upper(*text) != static_cast<WChar>(*prefix)) return false;
+    }
+    return true;
+}
+
+// A name the system takes for a device or a pipe rather than a file: one in
+// the device space ("\\.\pipe\x", "\\.\COM1", "\\?\pipe\x" but not
+// "\\?\C:\..."), or one whose last part is a reserved device name such as
+// "NUL", "com1.wav" or "CONOUT$". Opening one connects to a pipe's server or
+// acts on a device, so it is refused before CreateFileW sees it.
+bool IsDeviceName(const WChar* name) {
+    if (StartsWith(name, "\\\\.\\")) return true;
+    if (StartsWith(name, "\\\\?\\")) {
+        const WChar* rest = name + 4;
+        bool drive = Upper(rest[0]) >= u'A' && Upper(rest[0]) <= u'Z' && rest[1] == u':';
+        if (!drive && !StartsWith(rest, "UNC\\")) return true;
+    }
+    const WChar* last = name;
+    for (const WChar* p = name; *p != 0; ++p) {
+        if (*p == u'\\' || *p == u'/' || *p == u':') last = p + 1;
+    }
+    // The device's name (COM and LPT with a digit), then nothing but blanks
+    // or an extension.
+    static const struct {
+        char name[8];
+        bool numbered;
+    } kDevices[] = {{"CONIN$", false}, {"CONOUT$", false}, {"CON", false}, {"PRN", false},
+                    {"AUX", false},    {"NUL", false},     {"COM", true},  {"LPT", true}};
+    for (const auto& device : kDevices) {
+        if (!StartsWith(last, device.name)) continue;
+        const WChar* end = last;
+        for (const char* c = device.name; *c != 0; ++c) ++end;
+        if (device.numbered) {
+            if (*end < u'1' || *end > u'9') continue;
+            ++end;
+        }
+        while (*end == u' ') ++end;
+        if (*end == 0 || *end == u'.') return true;
+    }
+    return false;
+}
+
 // No flags: a directory is refused (ERROR_ACCESS_DENIED), as the walk can
 // only read a file.
 OsHandle WinOpenFile(const WChar* name) {
+    if (IsDeviceName(name)) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return kNoHandle;
+    }
     HANDLE file = CreateFileW(Wide(name), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return kNoHandle;
-    // A console, a pipe or a device ("CON", "NUL", "\\.\pipe\x") opens
-    // like a file but would wait for input or read as empty: refused, as a
-    // directory is.
+    // Whatever is not a file on disk and still got past the name check (the
+    // name may have been made to point elsewhere) would wait for input or
+    // read as empty: refused, as a directory is.
     if (GetFileType(file) != FILE_TYPE_DISK) {
         CloseHandle(file);
         SetLastError(ERROR_NOT_SUPPORTED);
@@ -94,6 +145,35 @@ bool WinSkipForward(OsHandle file, uint64_t count) {
 }
 
 void WinCloseFile(OsHandle file) { CloseHandle(HandleOf(file)); }
+
+// --- The sandbox ---------------------------------------------------------------------
+//
+// The process mitigation policies a file made to subvert the program would
+// need lifted: no code made or changed at run time, no image loaded from a
+// remote place or with a low integrity label. Windows 8 and later have them;
+// older systems and Wine lack SetProcessMitigationPolicy, and the run goes on
+// as before. Each policy is a record of one DWORD of flags.
+
+constexpr int kProcessDynamicCodePolicy = 2;
+constexpr int kProcessImageLoadPolicy = 10;
+constexpr DWORD kProhibitDynamicCode = 0x1;
+constexpr DWORD kNoRemoteImages = 0x1;
+constexpr DWORD kNoLowMandatoryLabelImages = 0x2;
+
+using SetPolicyFunction = BOOL(WINAPI*)(int policy, void* buffer, SIZE_T length);
+
+void WinRestrictProcess(OsHandle) {
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    auto setPolicy = reinterpret_cast<SetPolicyFunction>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "SetProcessMitigationPolicy")));
+    if (setPolicy == nullptr) return;
+    DWORD saved = GetLastError();
+    DWORD dynamicCode = kProhibitDynamicCode;
+    setPolicy(kProcessDynamicCodePolicy, &dynamicCode, sizeof dynamicCode);
+    DWORD imageLoad = kNoRemoteImages | kNoLowMandatoryLabelImages;
+    setPolicy(kProcessImageLoadPolicy, &imageLoad, sizeof imageLoad);
+    SetLastError(saved);
+}
 
 // --- Last error ----------------------------------------------------------------------
 
@@ -253,6 +333,7 @@ constexpr Platform WinPlatform() {
     p.readFile = WinReadFile;
     p.skipForward = WinSkipForward;
     p.closeFile = WinCloseFile;
+    p.restrictProcess = WinRestrictProcess;
     p.lastError = WinLastError;
     p.setLastError = WinSetLastError;
     p.getStdHandles = WinGetStdHandles;

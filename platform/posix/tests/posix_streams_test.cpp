@@ -1,12 +1,16 @@
 // The POSIX program's standard streams under what a parent or the shell can
 // hand down (a terminal is among the whole runs): a pipe with no reader, a
 // non-blocking pipe with a slow reader, a file size limit, and too few
-// descriptors with a stream closed. Each runs the built program. Then the
-// backend's system texts, the version it reads, and its UTF-8.
+// descriptors with a stream closed. Each runs the built program. Then what a
+// hostile name or a small stack can do, and the sandbox; the backend's system
+// texts, the version it reads, and its UTF-8.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -143,6 +147,86 @@ TEST(PosixStreams, TooFewDescriptorsAndAClosedStream) {
             setrlimit(RLIMIT_NOFILE, &limit);
         }), c.expected);
     }
+}
+
+// A writer waits in open() on a FIFO until a reader opens it: had the
+// program opened the FIFO to refuse it, the writer would have gone on.
+TEST(PosixHostile, AFifoIsRefusedUnopened) {
+    const std::string fifo = ScratchDir() + "/writer.fifo";
+    unlink(fifo.c_str());
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    pid_t writer = fork();
+    if (writer == 0) _exit(open(fifo.c_str(), O_WRONLY) >= 0 ? 0 : 1);
+    EXPECT_EQ(RunChild({"writer.fifo"}, [] {}),
+              (RunResult{"", Lines({"Cannot open \"writer.fifo\" (1000 - Not a regular file)"}), 101}));
+    usleep(100000);
+    EXPECT_EQ(waitpid(writer, nullptr, WNOHANG), 0) << "the FIFO was opened";
+    kill(writer, SIGKILL);
+    WaitFor(writer);
+    unlink(fifo.c_str());
+}
+
+// A stack of 24 KiB holds every run: no buffer over 1 KiB lives there. The
+// longest name the command line takes, the UTF-8 lines and a full report.
+TEST(PosixHostile, SmallStack) {
+    if (SONDREL_SANITIZED) GTEST_SKIP() << "the sanitizers' runtime needs a larger stack of its own";
+    ScopedFile wave("a.wav", SimpleWave(Format16(1, 1, 8000, 8)));
+    auto smallStack = [] {
+        struct rlimit limit = {24 * 1024, 24 * 1024};
+        setrlimit(RLIMIT_STACK, &limit);
+    };
+    EXPECT_EQ(RunChild({"-v", "-o", "-f", "a.wav"}, smallStack).code, 0);
+    EXPECT_EQ(RunChild({std::string(5000, 'x')}, smallStack).code, 2);
+    EXPECT_EQ(RunChild({"-v", "a.wav"}, [&smallStack] {
+        smallStack();
+        setenv("SONDREL_ENCODING", "utf-8", 1);
+    }).code, 0);
+    EXPECT_EQ(RunChild({"missing\x1b.wav"}, smallStack).code, 101);
+}
+
+// Once the sandbox is in place, a child can still read the file and write
+// to its streams, and every other call fails with EPERM rather than killing
+// it: opening a file, a socket, executable memory, writing elsewhere.
+TEST(PosixHostile, SandboxLeavesReadsAndWrites) {
+    ScopedFile wave("a.wav", SimpleWave(Format16(1, 1, 8000, 8)));
+    const std::string path = ScratchDir() + "/a.wav";
+    const std::u16string name(path.begin(), path.end());
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        if (dup2(fds[1], 1) < 0) _exit(100);
+        OsHandle file = g_platform.openFile(name.c_str());
+        if (file == kNoHandle) _exit(101);
+        g_platform.restrictProcess(file);
+        auto refused = [](bool failed) { return failed && errno == EPERM; };
+        // The exit code tells which call was let through: 110 + its row.
+        const bool refusals[] = {
+            refused(open("/etc/hostname", O_RDONLY) < 0),
+            refused(socket(AF_UNIX, SOCK_STREAM, 0) < 0),
+            refused(mmap(nullptr, 4096, PROT_READ | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0) == MAP_FAILED),
+            refused(write(fds[1], "x", 1) < 0),
+        };
+        for (int i = 0; i < 4; ++i) {
+            if (!refusals[i]) _exit(110 + i);
+        }
+        char riff[4] = {};
+        uint32_t got = 0;
+        if (!g_platform.readFile(file, riff, 4, &got) || got != 4 || std::string(riff, 4) != "RIFF") _exit(103);
+        if (!g_platform.skipForward(file, 4)) _exit(104);
+        if (!g_platform.writeFile(1 + 1, "read RIFF", 9)) _exit(105);
+        void* memory = mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (memory == MAP_FAILED || munmap(memory, 4096) != 0) _exit(106);
+        g_platform.closeFile(file);
+        _exit(0);
+    }
+    close(fds[1]);
+    std::string received;
+    char buffer[64];
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) received.append(buffer, size_t(n));
+    close(fds[0]);
+    EXPECT_EQ(WaitFor(child), 0);
+    EXPECT_EQ(received, "read RIFF");
 }
 
 // The C library's texts: "Unknown error N", and a text cut short, count as
