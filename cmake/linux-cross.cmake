@@ -16,9 +16,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Every executable static, the tests too: the emulator then needs none of the
-# machine's shared libraries.
-set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
+# Every executable is static, so that the emulator needs none of the
+# machine's shared libraries: the program by its own rule (static-pie where
+# the C library has it; -static beside it would make a file that cannot
+# start), the tests by tests/CMakeLists.txt.
 
 find_program(qemu_program NAMES qemu-${CMAKE_SYSTEM_PROCESSOR} qemu-${CMAKE_SYSTEM_PROCESSOR}-static REQUIRED)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${qemu_program})
