@@ -102,7 +102,7 @@ std::string MakeFiles(const Run& run, const std::string& dir, const std::string&
         std::string path = dir + "/" + name.substr(0, at), error;
         std::string bytes = RecipeBytes(recipe, dataDir, &error);
         if (!error.empty()) return "the recipe of " + name + ": " + error;
-        Shell("mkdir -p \"$(dirname " + ShellQuote(path) + ")\"");
+        if (name.find('/') != std::string::npos) Shell("mkdir -p \"$(dirname " + ShellQuote(path) + ")\"");
         std::ofstream(path, std::ios::binary) << bytes;
         if (at != std::string::npos && truncate(path.c_str(), std::atoll(name.c_str() + at + 2)) != 0) {
             return "cannot make " + name;
@@ -127,9 +127,12 @@ std::string Command(const Run& run, const std::string& dir, bool windows, const 
                     const std::string& launcher, const std::vector<std::string>& emulator) {
     std::string command = "exec env -u SONDREL_ENCODING " + run.environment;
     for (const std::string& word : emulator) command += " " + ShellQuote(word);
-    if (windows) command += " " + ShellQuote(launcher) + " " + ShellQuote(program) + " " + ShellQuote(run.hold);
-    if (!windows) command += " " + ShellQuote(program);
-    if (windows) command += run.commandLine.empty() ? " --" : " --line " + ShellQuote(run.commandLine);
+    if (windows) {
+        command += " " + ShellQuote(launcher) + " " + ShellQuote(program) + " " + ShellQuote(run.hold);
+        command += run.commandLine.empty() ? " --" : " --line " + ShellQuote(run.commandLine);
+    } else {
+        command += " " + ShellQuote(program);
+    }
     if (!run.terminal) return "cd " + ShellQuote(dir) + " && " + command + " </dev/null >run.out 2>run.err " + run.arguments;
     // script(1) gives both streams a pseudo-terminal and copies what it shows.
     return "cd " + ShellQuote(dir) + " && exec script -qec " + ShellQuote(command + " " + run.arguments) +
