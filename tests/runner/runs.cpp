@@ -122,10 +122,11 @@ std::string Substitute(std::string text, std::string dir, bool windows) {
 // From the run's folder, with its environment, both streams into files or
 // onto a terminal, and the run's own redirections last, so that they win.
 // The launcher joins the words after "--" into the program's command line,
-// or takes a whole line after "--line".
+// or takes a whole line after "--line". Wine reads words and file names as
+// UTF-8 only in a UTF-8 locale, which a new machine may not have set.
 std::string Command(const Run& run, const std::string& dir, bool windows, const std::string& program,
                     const std::string& launcher, const std::vector<std::string>& emulator) {
-    std::string command = "exec env -u SONDREL_ENCODING " + run.environment;
+    std::string command = "exec env -u SONDREL_ENCODING LC_ALL=C.UTF-8 " + run.environment;
     for (const std::string& word : emulator) command += " " + ShellQuote(word);
     if (windows) {
         command += " " + ShellQuote(launcher) + " " + ShellQuote(program) + " " + ShellQuote(run.hold);
