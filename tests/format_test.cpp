@@ -138,7 +138,10 @@ TEST(FormatTest, IntegerToDigits) {
 // Both roads must write the same text at every capacity.
 TEST(FormatTest, CommonConversionsMatchTheGeneralPath) {
     const char narrow[] = "RIFF";
-    const uint64_t values[] = {0, 7, 10, 99, 100, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF, 0xFFFFFFFF00000001};
+    // Each run of nines is the last value of its digit count.
+    const uint64_t values[] = {0,        7,         9,          10,         99,         100,
+                               999,      9999,      99999,      999999,     9999999,    99999999,
+                               999999999, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF, 0xFFFFFFFF00000001};
     const std::pair<const char16_t*, const char16_t*> formats[] = {
         {u"a%ub", u"a%0ub"}, {u"%d|", u"%0d|"}, {u"%x", u"%0x"}, {u"%#x", u"%#0x"}};
     for (uint32_t capacity = 1; capacity < 16; ++capacity) {
