@@ -211,3 +211,8 @@ std::string ReadWhole(const std::string& path) {
     return text.str();
 }
 
+std::string ShellQuote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}

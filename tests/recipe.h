@@ -53,5 +53,7 @@ std::string Unescape(const std::string& text);
 std::string RecipeBytes(const std::string& recipe, const std::string& dataDir, std::string* error);
 // A file's bytes; none when it cannot be read.
 std::string ReadWhole(const std::string& path);
+// Text as one word of a POSIX shell, in single quotes.
+std::string ShellQuote(const std::string& text);
 
 #endif

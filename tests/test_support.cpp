@@ -37,12 +37,6 @@ ScopedFile::ScopedFile(const std::string& name, const std::string& contents) : p
 
 ScopedFile::~ScopedFile() { std::remove(path_.c_str()); }
 
-std::string ShellQuote(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
 RunResult RunSondrelRaw(const std::string& environment, const std::string& shellArguments) {
     std::string dir = ScratchDir();
     std::string command = "cd " + ShellQuote(dir) + " && env -u SONDREL_ENCODING " + environment + " " +

@@ -55,7 +55,6 @@ RunResult RunSondrel(const std::string& shellArguments);
 // The same with variables ("NAME=value ...") added to an environment that
 // lacks SONDREL_ENCODING; the streams are left as the bytes written.
 RunResult RunSondrelRaw(const std::string& environment, const std::string& shellArguments);
-std::string ShellQuote(const std::string& text);
 
 // --- Fake platform ---------------------------------------------------------------
 
