@@ -12,6 +12,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "platform/platform.h"
 #include "runtime/format.h"
 #include "tests/test_support.h"
 

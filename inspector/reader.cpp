@@ -2,6 +2,7 @@
 // byte.
 #include "inspector/reader.h"
 
+#include "platform/platform.h"
 #include "runtime/output.h"
 #include "runtime/runtime.h"
 

@@ -8,7 +8,7 @@
 
 #include <stdint.h>
 
-#include "platform/platform.h"
+#include "platform/types.h"
 
 // One refill's worth: large enough that the headers of a typical file come in
 // one read, small enough to stay out of the way of the sound data's pages.

@@ -6,7 +6,7 @@
 
 #include "inspector/reader.h"
 #include "inspector/run.h"
-#include "platform/platform.h"
+#include "platform/types.h"
 
 // What reading one fmt chunk left: the outcome, ExitUndecided when the report
 // was made, else the one decided after printing its message; and the

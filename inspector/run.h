@@ -5,7 +5,7 @@
 
 #include <stdint.h>
 
-#include "platform/platform.h"
+#include "platform/types.h"
 
 // The run's outcome, which becomes the process exit code.
 using ExitCode = uint32_t;

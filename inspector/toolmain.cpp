@@ -3,6 +3,7 @@
 #include "inspector/toolmain.h"
 
 #include "inspector/walk.h"
+#include "platform/platform.h"
 #include "runtime/contract.h"
 #include "runtime/output.h"
 #include "runtime/runtime.h"

@@ -5,7 +5,7 @@
 #include <stdint.h>
 
 #include "inspector/run.h"
-#include "platform/platform.h"
+#include "platform/types.h"
 
 // Where the argument text begins: past the program name and the blanks after it.
 const WChar* SkipProgramName(const WChar* commandLine);

@@ -8,6 +8,7 @@
 
 #include "inspector/reader.h"
 #include "inspector/report.h"
+#include "platform/platform.h"
 #include "runtime/format.h"
 #include "runtime/output.h"
 #include "runtime/runtime.h"

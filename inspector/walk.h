@@ -5,7 +5,7 @@
 #include <stdint.h>
 
 #include "inspector/run.h"
-#include "platform/platform.h"
+#include "platform/types.h"
 
 // Opens the file, checks its header, walks its chunks and decides the run's
 // outcome. Releases the descriptor memory and closes the file before it returns.

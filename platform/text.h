@@ -10,7 +10,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "platform/platform.h"
+#include "platform/types.h"
 
 // Decodes one UTF-8 sequence at bytes (n of them available, at least one).
 // Returns its length, or 0 when the first byte does not begin a valid,

@@ -2,6 +2,7 @@
 // installed provider, the system's message tables, or a fallback text.
 #include "runtime/errortext.h"
 
+#include "platform/platform.h"
 #include "runtime/format.h"
 #include "runtime/state.h"
 

@@ -5,7 +5,7 @@
 
 #include <stdint.h>
 
-#include "platform/platform.h"
+#include "platform/types.h"
 
 // Writes the text for code into buffer (always terminated) and returns its
 // length. module, when not null, is the only message table searched. The

@@ -12,7 +12,7 @@
 #include <stdint.h>
 #include <type_traits>
 
-#include "platform/platform.h"
+#include "platform/types.h"
 
 // The argument list of one call: its slots, how many there are, and how many
 // have been taken so far.

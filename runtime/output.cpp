@@ -2,6 +2,7 @@
 // out in one write, so lines never interleave and nothing is allocated.
 #include "runtime/output.h"
 
+#include "platform/platform.h"
 #include "runtime/state.h"
 
 namespace {

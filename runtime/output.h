@@ -8,7 +8,7 @@
 
 #include <stdint.h>
 
-#include "platform/platform.h"
+#include "platform/types.h"
 #include "runtime/format.h"
 
 // Fills the locations that are not null with the standard handles, and

@@ -6,6 +6,7 @@
 // callbacks, first to last.
 #include "runtime/runtime.h"
 
+#include "platform/platform.h"
 #include "runtime/errortext.h"
 
 namespace {
@@ -113,4 +114,9 @@ void* MemAlloc(size_t size) {
 
 void MemFree(void* block, size_t size) {
     if (block != nullptr) g_memoryHooks.free(block, size);
+}
+
+const WChar* LastErrorText(WChar (&buffer)[256]) {
+    g_memoryHooks.errorText(buffer, 256, g_platform.lastError());
+    return buffer;
 }

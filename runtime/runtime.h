@@ -7,7 +7,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "platform/platform.h"
+#include "platform/types.h"
 #include "runtime/state.h"
 
 // The replaceable functions behind error texts and the heap.
@@ -28,9 +28,6 @@ void MemFree(void* block, size_t size);
 void* LoadProcFromLibrary(const WChar* library, const char* name);
 
 // The text of the system's last error, as the error-text hook gives it.
-inline const WChar* LastErrorText(WChar (&buffer)[256]) {
-    g_memoryHooks.errorText(buffer, 256, g_platform.lastError());
-    return buffer;
-}
+const WChar* LastErrorText(WChar (&buffer)[256]);
 
 #endif

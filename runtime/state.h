@@ -11,7 +11,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "platform/platform.h"
+#include "platform/types.h"
 
 // Writes a terminated description of an error code at position and returns
 // its length, or 0 when it has none.

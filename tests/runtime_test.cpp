@@ -3,6 +3,7 @@
 // counter refusals have no test: no system the program runs on meets them.
 #include <gtest/gtest.h>
 
+#include "platform/platform.h"
 #include "runtime/errortext.h"
 #include "runtime/output.h"
 #include "runtime/runtime.h"

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "inspector/toolmain.h"
+#include "platform/platform.h"
 #include "runtime/runtime.h"
 
 std::string EncodedBy(uint32_t (*encode)(const WChar*, uint32_t, uint8_t*), const std::u16string& units) {

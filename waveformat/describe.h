@@ -6,7 +6,7 @@
 
 #include <stdint.h>
 
-#include "platform/platform.h"
+#include "platform/types.h"
 #include "waveformat/waveformat.h"
 
 // Flags of WaveFormatDescribe; both only affect extensible PCM. Other bits

@@ -10,7 +10,7 @@
 
 #include <stdint.h>
 
-#include "platform/platform.h"
+#include "platform/types.h"
 #include "waveformat/waveformat.h"
 
 // The tables keep their names in pools, one per table: a row holds its

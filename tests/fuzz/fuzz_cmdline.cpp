@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "inspector/toolmain.h"
+#include "platform/platform.h"
 #include "tests/test_support.h"
 
 namespace {

@@ -16,6 +16,7 @@
 
 #include <string>
 
+#include "platform/platform.h"
 #include "tests/test_support.h"
 
 namespace {

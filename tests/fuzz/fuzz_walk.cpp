@@ -18,6 +18,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "platform/platform.h"
 #include "tests/test_support.h"
 
 namespace {

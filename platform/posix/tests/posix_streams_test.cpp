@@ -19,6 +19,7 @@
 #include <functional>
 #include <tuple>
 
+#include "platform/platform.h"
 #include "tests/test_support.h"
 
 namespace {
