@@ -5,7 +5,7 @@
 #include <stdint.h>
 
 #include "inspector/reader.h"
-#include "inspector/run.h"
+#include "inspector/options_and_exit_codes.h"
 #include "platform/types.h"
 
 // What reading one fmt chunk left: the outcome, ExitUndecided when the report

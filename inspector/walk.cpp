@@ -6,6 +6,7 @@
 // subtracted, so nothing wraps.
 #include "inspector/walk.h"
 
+#include "inspector/commandline.h"
 #include "inspector/reader.h"
 #include "inspector/report.h"
 #include "platform/platform.h"

@@ -4,7 +4,7 @@
 
 #include <stdint.h>
 
-#include "inspector/run.h"
+#include "inspector/options_and_exit_codes.h"
 #include "platform/types.h"
 
 // Opens the file, checks its header, walks its chunks and decides the run's

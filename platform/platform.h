@@ -17,11 +17,17 @@
 
 #include "platform/types.h"
 
+// Takes one argument of count UTF-16 units onto the command line.
+using ArgumentJoiner = void (*)(const WChar* argument, size_t count);
+
 struct Platform {
     // --- Process -------------------------------------------------------------
     // The whole command line as one UTF-16 string in the Windows quoting,
-    // program name first. The POSIX backend builds it from argv.
-    const WChar* (*commandLine)(int argc, char** argv);
+    // program name first, where the system keeps one (Windows). Where it
+    // keeps only argv (POSIX), each argument after the program name goes to
+    // join in UTF-16, in order, and the result is null: the program quotes
+    // and joins them itself.
+    const WChar* (*commandLine)(int argc, char** argv, ArgumentJoiner join);
     void (*exitProcess)(uint32_t code);  // does not return
     // The longest path the system takes, in characters with the terminator.
     // A longer file name is refused rather than cut to a different name.

@@ -1,7 +1,7 @@
 // The POSIX (Linux) backend of the platform seam.
 //
 // Sections: text conversion between UTF-16 and the bytes of names and the
-// console; the command line built from argv; the input file; the sandbox;
+// console; the arguments handed over in UTF-16; the input file; the sandbox;
 // standard streams; error texts; start-up facts; heap and debugging; the
 // environment; the table.
 //
@@ -116,78 +116,20 @@ uint32_t PosixToUtf8(const WChar* text, uint32_t count, uint8_t* out) {
 
 // --- The command line -----------------------------------------------------------
 
-// Windows limits a command line to 32767 characters; the one built from argv
-// has the same room.
-WChar g_commandLine[32768];
-constexpr size_t kCommandLineRoom = sizeof g_commandLine / sizeof g_commandLine[0] - 1;
+// Each argument in UTF-16 on its way to the command line; one that does not
+// fit in here would not fit on the line either, whose room is the same.
+WChar g_argument[32768];
+constexpr size_t kArgumentRoom = sizeof g_argument / sizeof g_argument[0] - 1;
 
-// The program name is only ever skipped, never read back, and the parser
-// looks for its end among its first 1024 characters only: a path may be 4095
-// characters long, so a fixed short name stands in for argv[0].
-const WChar kProgramName[] = u"sondrel";
-constexpr size_t kProgramNameLength = sizeof kProgramName / sizeof kProgramName[0] - 1;
-
-bool NeedsQuotes(const char* arg) {
-    if (*arg == 0) return true;
-    for (const char* p = arg; *p != 0; ++p) {
-        if (*p == ' ' || *p == '\t' || *p == '"') return true;
-    }
-    return false;
-}
-
-// Appends a blank and one argument in the quoting that Windows programs
-// read: plain when that is unambiguous, else in double quotes, with each
-// double quote escaped by a backslash and the backslashes just before a
-// double quote or the closing quote doubled. Other backslashes stand for
-// themselves. False, with nothing written, when it does not fit.
-bool AppendArgument(size_t& length, const char* arg) {
-    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(arg);
-    size_t n = strlen(arg);
-    bool quote = NeedsQuotes(arg);
-    // First the room it needs, then the text.
-    size_t units = 0;
-    size_t backslashes = 0;
-    ForEachUnit(bytes, n, [&](WChar c) {
-        units += c == u'"' ? backslashes + 2 : 1;
-        backslashes = c == u'\\' ? backslashes + 1 : 0;
-    });
-    size_t needed = 1 + units + (quote ? 2 + backslashes : 0);
-    if (needed > kCommandLineRoom - length) return false;
-    g_commandLine[length++] = u' ';
-    if (quote) g_commandLine[length++] = u'"';
-    backslashes = 0;
-    auto escape = [&]() {
-        for (size_t i = 0; i <= backslashes; ++i) g_commandLine[length++] = u'\\';
-    };
-    ForEachUnit(bytes, n, [&](WChar c) {
-        if (c == u'"') escape();
-        backslashes = c == u'\\' ? backslashes + 1 : 0;
-        g_commandLine[length++] = c;
-    });
-    if (quote) {
-        // The closing quote must not be taken for an escaped one.
-        for (size_t i = 0; i < backslashes; ++i) g_commandLine[length++] = u'\\';
-        g_commandLine[length++] = u'"';
-    }
-    return true;
-}
-
-// Arguments that do not all fit are refused as a whole: dropping or cutting
-// one could leave a valid command line that names another file. A lone "-"
-// in their place makes the command line invalid (exit code 2).
-const WChar* PosixCommandLine(int argc, char** argv) {
-    size_t length = kProgramNameLength;
-    for (size_t i = 0; i < length; ++i) g_commandLine[i] = kProgramName[i];
+// The system keeps argv only: the program joins it into one line. An
+// argument too long for any line goes on with a count past the room, and is
+// refused there.
+const WChar* PosixCommandLine(int argc, char** argv, ArgumentJoiner join) {
     for (int i = 1; i < argc; ++i) {
-        if (!AppendArgument(length, argv[i])) {
-            length = kProgramNameLength;
-            g_commandLine[length++] = u' ';
-            g_commandLine[length++] = u'-';
-            break;
-        }
+        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(argv[i]);
+        join(g_argument, Utf8ToWide(bytes, strlen(argv[i]), g_argument, kArgumentRoom));
     }
-    g_commandLine[length] = 0;
-    return g_commandLine;
+    return nullptr;
 }
 
 [[noreturn]] void PosixExitProcess(uint32_t code) { exit(static_cast<int>(code)); }

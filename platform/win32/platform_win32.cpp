@@ -40,7 +40,7 @@ OsHandle ToOsHandle(HANDLE handle) { return reinterpret_cast<OsHandle>(handle); 
 
 // The system keeps the command line exactly as the parent passed it; argv is
 // the C runtime's reading of it and is not used.
-const WChar* WinCommandLine(int, char**) { return reinterpret_cast<const WChar*>(GetCommandLineW()); }
+const WChar* WinCommandLine(int, char**, ArgumentJoiner) { return reinterpret_cast<const WChar*>(GetCommandLineW()); }
 
 [[noreturn]] void WinExitProcess(uint32_t code) { ExitProcess(code); }
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "inspector/toolmain.h"
+#include "inspector/commandline.h"
 #include "platform/platform.h"
 #include "tests/test_support.h"
 
@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     argv.push_back(nullptr);
     int argc = static_cast<int>(strings.size());
 
-    const WChar* line = g_platform.commandLine(argc, argv.data());
+    const WChar* line = ReadCommandLine(argc, argv.data());
     const WChar* rest = SkipProgramName(line);
     bool refused = std::u16string(rest) == u"-";
     if (refused) {

@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "inspector/toolmain.h"
+#include "inspector/commandline.h"
 #include "tests/test_support.h"
 
 namespace {
