@@ -30,32 +30,43 @@ struct WalkState {
     uint64_t dataOffset;
     uint32_t dataSize;
     void* descriptor;
-    bool padPossible;  // the chunk just walked had an odd size
+    bool padPossible;  // the chunk just walked had an odd size: a pad byte may follow
+    bool ended;        // too few bytes are left for another chunk header
 };
 
-// RIFF pads a chunk of odd size with one byte so the next header starts at
-// an even offset; conforming writers write it, others do not. A zero byte
-// there is the pad (no chunk identifier starts with a zero byte); any other
-// byte begins the next header. The header is read as usual and a leading
-// zero taken as the pad, so unpadded files cost no extra read. Returns false
-// after a failed read; walk.current tells whether a whole header followed.
-bool ReadChunkHeader(FileReader& reader, WalkState& walk, uint8_t (&header)[8]) {
-    if (!ReadBytes(reader, header, 8, 0)) return false;
-    if (!walk.padPossible || header[0] != 0) return true;
-    walk.padPossible = false;
-    ++walk.current;
-    if (walk.current + 8 > walk.fileSize) return true;
-    for (int i = 0; i < 7; ++i) header[i] = header[i + 1];
-    return ReadBytes(reader, header, 8, 7);
+// What follows a chunk's data: the next chunk header, or the end of the walk.
+enum class Next { kHeader, kEnd, kFailed };
+
+// Too few bytes for a header after a chunk of odd size: a pad byte may be
+// one of them. Apart, so that the walk's usual reads keep their constant
+// sizes.
+__attribute__((noinline)) Next SkipLastPadByte(FileReader& reader, WalkState& walk) {
+    if (walk.current >= walk.fileSize) return Next::kEnd;
+    uint8_t next;
+    if (!ReadBytes(reader, &next, 1, 0)) return Next::kFailed;
+    if (next == 0) ++walk.current;
+    return Next::kEnd;
 }
 
-// At the end of the walk, a pad byte may be all that follows the last chunk.
-bool SkipLastPadByte(FileReader& reader, WalkState& walk) {
-    if (!walk.padPossible || walk.current >= walk.fileSize) return true;
-    uint8_t next;
-    if (!ReadBytes(reader, &next, 1, 0)) return false;
-    if (next == 0) ++walk.current;
-    return true;
+// The pad-byte rule, in one place. RIFF pads a chunk of odd size with one
+// byte so the next header starts at an even offset; conforming writers write
+// it, others do not. A zero byte there is the pad (no chunk identifier
+// starts with a zero byte); any other byte begins the next header. The
+// header is read as usual and a leading zero taken as the pad, so unpadded
+// files cost no extra read. Hands the next header and leaves walk.current
+// at its offset; at the end, walk.current is where the bytes after the last
+// chunk (if any) begin. kFailed after a failed read, reported.
+Next NextChunkHeader(FileReader& reader, WalkState& walk, uint8_t (&header)[8]) {
+    bool pad = walk.padPossible;
+    walk.padPossible = false;
+    if (walk.current + 8 > walk.fileSize) return pad ? SkipLastPadByte(reader, walk) : Next::kEnd;
+    if (!ReadBytes(reader, header, 8, 0)) return Next::kFailed;
+    if (!pad || header[0] != 0) return Next::kHeader;
+    ++walk.current;
+    if (walk.current + 8 > walk.fileSize) return Next::kEnd;
+    for (int i = 0; i < 7; ++i) header[i] = header[i + 1];
+    if (!ReadBytes(reader, header, 8, 7)) return Next::kFailed;
+    return Next::kHeader;
 }
 
 void PrintFoundChunk(const WChar* idText, uint64_t offset, uint32_t size) {
@@ -71,14 +82,17 @@ void PrintFoundChunk(const WChar* idText, uint64_t offset, uint32_t size) {
     PrintMessage(u"%s", line);
 }
 
-// One pass of the chunk loop. Returns the outcome once it is decided.
+// One pass of the chunk loop: the next header, the chunk's lines, then its
+// data read (fmt) or skipped. Returns the outcome once it is decided; after
+// the last chunk, sets walk.ended.
 ExitCode WalkOneChunk(FileReader& reader, RunOptions options, WalkState& walk) {
     uint8_t header[8];
-    uint64_t start = walk.current;
-    if (!ReadChunkHeader(reader, walk, header)) return ExitReadFailed;
-    // A pad byte and then too few bytes for a header: the walk is over.
-    if (walk.current != start && walk.current + 8 > walk.fileSize) return ExitUndecided;
-    walk.padPossible = false;
+    Next next = NextChunkHeader(reader, walk, header);
+    if (next == Next::kFailed) return ExitReadFailed;
+    if (next == Next::kEnd) {
+        walk.ended = true;
+        return ExitUndecided;
+    }
     uint64_t offset = walk.current;
     walk.current = offset + 8;
     uint32_t size = ReadLe32(header + 4);
@@ -106,29 +120,33 @@ ExitCode WalkOneChunk(FileReader& reader, RunOptions options, WalkState& walk) {
         // After a failure the walk stops where it is: skipping the rest
         // could only add a second error line.
         if (report.outcome != ExitUndecided) return report.outcome;
-        walk.current += size;
-        walk.padPossible = (size & 1) != 0;
-        return ExitUndecided;
-    }
-    if (SameId(header, "data")) {
-        walk.dataOffset = walk.current;
-        walk.dataSize = size;
-        if (options.printOffsets) PrintMessage(u"Wave data offset: %u / %#x", dataAt, dataAt);
-        PrintMessage(u"Wave data size: %u / %#x", size, size);
     } else {
-        uint32_t at = static_cast<uint32_t>(offset);
-        PrintMessage(u"*** Unknown chunk \"%s\" at %u / %#x, size %u / %#x", idText, at, at, size, size);
+        if (SameId(header, "data")) {
+            walk.dataOffset = walk.current;
+            walk.dataSize = size;
+            if (options.printOffsets) PrintMessage(u"Wave data offset: %u / %#x", dataAt, dataAt);
+            PrintMessage(u"Wave data size: %u / %#x", size, size);
+        } else {
+            uint32_t at = static_cast<uint32_t>(offset);
+            PrintMessage(u"*** Unknown chunk \"%s\" at %u / %#x, size %u / %#x", idText, at, at, size, size);
+        }
+        if (size != 0 && !ReaderSkip(reader, size)) {
+            WChar error[256];
+            ReportError(u"Cannot skip chunk data (%s)", LastErrorText(error));
+            return ExitReadFailed;
+        }
     }
-    if (size != 0 && !ReaderSkip(reader, size)) {
-        WChar error[256];
-        ReportError(u"Cannot skip chunk data (%s)", LastErrorText(error));
-        return ExitReadFailed;
-    }
+    // The data was read or skipped: the file stands at its end.
     walk.current += size;
     walk.padPossible = (size & 1) != 0;
     return ExitUndecided;
 }
 
+// Decides the outcome of the walk of an open file: a failure of the size,
+// a read or the header, or of any chunk, ends it at once with that failure's
+// code; a walk that reaches the end of the file ends with 103 when the fmt
+// chunk or a data chunk that is not empty is missing, else with 0. Warnings
+// never change it.
 ExitCode WalkFile(FileReader& reader, const WChar* fileName, RunOptions options, WalkState& walk) {
     if (!g_platform.fileSize(reader.file, &walk.fileSize)) {
         WChar error[256];
@@ -166,10 +184,10 @@ ExitCode WalkFile(FileReader& reader, const WChar* fileName, RunOptions options,
     }
 
     walk.current = 12;
-    do {
+    while (!walk.ended) {
         ExitCode outcome = WalkOneChunk(reader, options, walk);
         if (outcome != ExitUndecided) return outcome;
-    } while (walk.current + 8 <= fileSize);
+    }
 
     if (walk.formatOffset == 0 || walk.formatSize == 0) {
         ReportError(u"No fmt chink");
@@ -179,7 +197,6 @@ ExitCode WalkFile(FileReader& reader, const WChar* fileName, RunOptions options,
         ReportError(u"No data chunk");
         return ExitNotUsableWave;
     }
-    if (!SkipLastPadByte(reader, walk)) return ExitReadFailed;
     if (walk.current < fileSize) {
         uint32_t extra = static_cast<uint32_t>(fileSize - walk.current);
         PrintMessage(u"*** Extra data size in RIFF chunk: %u / %#x", extra, extra);
