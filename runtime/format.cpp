@@ -81,16 +81,16 @@ struct Output {
     uint32_t remaining;
 };
 
-void WriteWide(Output& out, const WChar* text, uint32_t length) {
-    uint32_t n = length < out.remaining ? length : out.remaining;
-    for (uint32_t i = 0; i < n; ++i) out.position[i] = text[i];
-    out.position += n;
-    out.remaining -= n;
-}
+// Text of either width is written, measured and copied by the same code:
+// an 8-bit character becomes the wide one of the same value (0x80..0xFF
+// stay themselves rather than turn negative).
+constexpr WChar Widen(char c) { return static_cast<uint8_t>(c); }
+constexpr WChar Widen(WChar c) { return c; }
 
-void WriteNarrow(Output& out, const char* text, uint32_t length) {
+template <typename Char>
+void WriteText(Output& out, const Char* text, uint32_t length) {
     uint32_t n = length < out.remaining ? length : out.remaining;
-    for (uint32_t i = 0; i < n; ++i) out.position[i] = static_cast<uint8_t>(text[i]);
+    for (uint32_t i = 0; i < n; ++i) out.position[i] = Widen(text[i]);
     out.position += n;
     out.remaining -= n;
 }
@@ -270,26 +270,42 @@ void LayOutField(Output& out, const FieldSpec& field, const WChar* sign, uint32_
                  const char* narrow, uint32_t contentLength) {
     if (contentLength == 0) return;
     uint32_t total = signLength + contentLength;
-    if (signLength != 0 && field.pad != 0) WriteWide(out, sign, signLength);
+    if (signLength != 0 && field.pad != 0) WriteText(out, sign, signLength);
     if (field.width > total && !field.leftJustify) WriteRepeated(out, field.pad != 0 ? field.pad : u' ', field.width - total);
-    if (signLength != 0 && field.pad == 0) WriteWide(out, sign, signLength);
+    if (signLength != 0 && field.pad == 0) WriteText(out, sign, signLength);
     if (narrow != nullptr) {
-        WriteNarrow(out, narrow, contentLength);
+        WriteText(out, narrow, contentLength);
     } else {
-        WriteWide(out, wide, contentLength);
+        WriteText(out, wide, contentLength);
     }
     if (field.leftJustify && field.width > total) WriteRepeated(out, u' ', field.width - total);
 }
 
-uint32_t WideLength(const WChar* text) {
+template <typename Char>
+uint32_t TextLength(const Char* text) {
     uint32_t n = 0;
     while (text[n] != 0) ++n;
     return n;
 }
 
-uint32_t NarrowLength(const char* text) {
+template <typename Char>
+uint32_t TextLengthBounded(const Char* text, uint32_t bound) {
+    if (ContractBroken(text == nullptr || bound == 0)) return 0;
     uint32_t n = 0;
-    while (text[n] != 0) ++n;
+    while (n < bound && text[n] != 0) ++n;
+    return n;
+}
+
+template <typename Char>
+uint32_t CopyTextBounded(WChar* buffer, uint32_t capacity, const Char* source, uint32_t sourceLimit) {
+    if (ContractBroken(buffer == nullptr || capacity == 0 || source == nullptr)) return 0;
+    uint32_t limit = sourceLimit != 0 ? sourceLimit : capacity;
+    uint32_t n = 0;
+    while (n < limit && n < capacity - 1 && source[n] != 0) {
+        buffer[n] = Widen(source[n]);
+        ++n;
+    }
+    buffer[n] = 0;
     return n;
 }
 
@@ -317,7 +333,7 @@ bool WriteCommonConversion(Output& out, const WChar*& cursor, FormatArgs& args) 
     if (!prefix && f[0] == u'.' && f[1] == u'4' && f[2] == u'S') {
         const char* text = reinterpret_cast<const char*>(static_cast<uintptr_t>(TakeSlot(args)));
         if (text == nullptr) text = kNullNarrow;
-        WriteNarrow(out, text, NarrowLengthBounded(text, 4));
+        WriteText(out, text, NarrowLengthBounded(text, 4));
         cursor = f + 3;
         return true;
     }
@@ -336,7 +352,7 @@ bool WriteCommonConversion(Output& out, const WChar*& cursor, FormatArgs& args) 
             WriteRepeated(out, u'-', 1);
             value = 0u - value;
         }
-        if (prefix) WriteWide(out, u"0x", 2);
+        if (prefix) WriteText(out, u"0x", 2);
         uint32_t count = letter == u'x' ? HexDigitCount(value) : DecimalDigitCount(value);
         if (count <= out.remaining) {
             // The usual case: the digits go straight to their place.
@@ -352,7 +368,7 @@ bool WriteCommonConversion(Output& out, const WChar*& cursor, FormatArgs& args) 
             WChar digits[16];
             WChar* first = letter == u'x' ? DigitsBefore<uint32_t, 16>(digits + 16, value, 16)
                                           : DigitsBefore<uint32_t, 10>(digits + 16, value, 10);
-            WriteWide(out, first, count);
+            WriteText(out, first, count);
         }
     } else {
         return false;
@@ -419,12 +435,12 @@ bool FormatConversion(WChar** position, uint32_t* remaining, const WChar** curso
         case KindText:
             wide = reinterpret_cast<const WChar*>(static_cast<uintptr_t>(TakeSlot(a)));
             if (wide == nullptr) wide = kNullWide;
-            length = field.precision != 0 ? WideLengthBounded(wide, field.precision) : WideLength(wide);
+            length = field.precision != 0 ? WideLengthBounded(wide, field.precision) : TextLength(wide);
             break;
         case KindNarrowText:
             narrow = reinterpret_cast<const char*>(static_cast<uintptr_t>(TakeSlot(a)));
             if (narrow == nullptr) narrow = kNullNarrow;
-            length = field.precision != 0 ? NarrowLengthBounded(narrow, field.precision) : NarrowLength(narrow);
+            length = field.precision != 0 ? NarrowLengthBounded(narrow, field.precision) : TextLength(narrow);
             break;
     }
 
@@ -519,39 +535,13 @@ uint32_t IntToDigits64(WChar* buffer, uint32_t capacity, uint64_t value, uint32_
 // --- Bounded copies and lengths -------------------------------------------------
 
 uint32_t CopyNarrowToWide(WChar* buffer, uint32_t capacity, const char* source, uint32_t sourceLimit) {
-    if (ContractBroken(buffer == nullptr || capacity == 0 || source == nullptr)) return 0;
-    uint32_t limit = sourceLimit != 0 ? sourceLimit : capacity;
-    uint32_t n = 0;
-    while (n < limit && n < capacity - 1 && source[n] != 0) {
-        buffer[n] = static_cast<uint8_t>(source[n]);
-        ++n;
-    }
-    buffer[n] = 0;
-    return n;
+    return CopyTextBounded(buffer, capacity, source, sourceLimit);
 }
 
 uint32_t CopyWideBounded(WChar* buffer, uint32_t capacity, const WChar* source, uint32_t sourceLimit) {
-    if (ContractBroken(buffer == nullptr || capacity == 0 || source == nullptr)) return 0;
-    uint32_t limit = sourceLimit != 0 ? sourceLimit : capacity;
-    uint32_t n = 0;
-    while (n < limit && n < capacity - 1 && source[n] != 0) {
-        buffer[n] = source[n];
-        ++n;
-    }
-    buffer[n] = 0;
-    return n;
+    return CopyTextBounded(buffer, capacity, source, sourceLimit);
 }
 
-uint32_t NarrowLengthBounded(const char* text, uint32_t bound) {
-    if (ContractBroken(text == nullptr || bound == 0)) return 0;
-    uint32_t n = 0;
-    while (n < bound && text[n] != 0) ++n;
-    return n;
-}
+uint32_t NarrowLengthBounded(const char* text, uint32_t bound) { return TextLengthBounded(text, bound); }
 
-uint32_t WideLengthBounded(const WChar* text, uint32_t bound) {
-    if (ContractBroken(text == nullptr || bound == 0)) return 0;
-    uint32_t n = 0;
-    while (n < bound && text[n] != 0) ++n;
-    return n;
-}
+uint32_t WideLengthBounded(const WChar* text, uint32_t bound) { return TextLengthBounded(text, bound); }
