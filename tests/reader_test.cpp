@@ -78,7 +78,7 @@ TEST(Reader, RefillsSkipsAndFaults) {
         fake.files[u"a.wav"] = c.file;
         fake.readsLeft = c.readsLeft;
         fake.shortReadAt = c.shortReadAt;
-        fake.failSkip = c.failSkip;
+        fake.skipsLeft = c.failSkip ? 0 : -1;
         EXPECT_EQ(fake.Run(u"a.wav"), c.code);
         EXPECT_EQ(fake.out, c.out);
         EXPECT_EQ(WithoutSystemText(fake.err), c.err);

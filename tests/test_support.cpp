@@ -86,8 +86,14 @@ OsHandle FakeOpen(const WChar* name) {
     return reinterpret_cast<OsHandle>(&g_fakeFile);
 }
 
+uint64_t FakeFileSize() { return g_fakeFile.bytes->size() + g_fake->stretch; }
+
 bool FakeSize(OsHandle, uint32_t* size) {
-    *size = uint32_t(g_fakeFile.bytes->size());
+    if (g_fake->failSize) {
+        g_fakeError = 27;
+        return false;
+    }
+    *size = uint32_t(FakeFileSize());
     return true;
 }
 
@@ -98,11 +104,16 @@ bool FakeRead(OsHandle, void* buffer, uint32_t count, uint32_t* got) {
         return false;
     }
     if (g_fake->readsLeft > 0) --g_fake->readsLeft;
-    uint64_t size = g_fakeFile.bytes->size();
+    if (index == g_fake->interruptAt && count > 1) count /= 2;
+    uint64_t size = FakeFileSize();
     uint64_t available = g_fakeFile.position < size ? size - g_fakeFile.position : 0;
     uint32_t n = count < available ? count : uint32_t(available);
     if (index == g_fake->shortReadAt && n > 0) --n;
-    for (uint32_t i = 0; i < n; ++i) static_cast<char*>(buffer)[i] = (*g_fakeFile.bytes)[g_fakeFile.position + i];
+    const std::string& bytes = *g_fakeFile.bytes;
+    for (uint32_t i = 0; i < n; ++i) {
+        uint64_t at = g_fakeFile.position + i;
+        static_cast<char*>(buffer)[i] = at < bytes.size() ? bytes[at] : '\xFF';
+    }
     g_fakeFile.position += n;
     *got = n;
     // One short read, then the file seems to end there.
@@ -111,11 +122,13 @@ bool FakeRead(OsHandle, void* buffer, uint32_t count, uint32_t* got) {
 }
 
 bool FakeSkip(OsHandle, uint64_t count) {
-    if (g_fake->failSkip) {
+    if (g_fake->skipsLeft == 0) {
         g_fakeError = 29;
         return false;
     }
+    if (g_fake->skipsLeft > 0) --g_fake->skipsLeft;
     g_fakeFile.position += count;
+    g_fake->pastEnd |= g_fakeFile.position > FakeFileSize();
     return true;
 }
 

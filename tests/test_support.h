@@ -75,8 +75,14 @@ public:
     int liveBlocks = 0;          // MemAlloc blocks not yet released
     int allocationsLeft = -1;    // fail every allocation once this reaches 0
     int readsLeft = -1;          // fail reads once this reaches 0
-    int shortReadAt = -1;        // the read with this index comes up short
-    bool failSkip = false;
+    int shortReadAt = -1;        // the read with this index comes up short, and the file ends there
+    int interruptAt = -1;        // the read with this index brings half what it asked for
+    int skipsLeft = -1;          // fail skips once this reaches 0
+    bool failSize = false;
+    // The file is this much longer than its bytes, the rest read as 0xFF: a
+    // short array stands for a large file.
+    uint64_t stretch = 0;
+    bool pastEnd = false;        // set when a read or skip went past the end
 
     // Runs the whole program on an argument text inside this process.
     uint32_t Run(const std::u16string& arguments);
