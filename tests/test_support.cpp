@@ -38,21 +38,6 @@ ScopedFile::ScopedFile(const std::string& name, const std::string& contents) : p
 
 ScopedFile::~ScopedFile() { std::remove(path_.c_str()); }
 
-RunResult RunSondrelRaw(const std::string& environment, const std::string& shellArguments) {
-    std::string dir = ScratchDir();
-    std::string command = "cd " + ShellQuote(dir) + " && env -u SONDREL_ENCODING " + environment + " " +
-                          ShellQuote(SONDREL_BINARY) + " >run.out 2>run.err " + shellArguments + "; echo $? >run.code";
-    std::system(command.c_str());
-    return {ReadWhole(dir + "/run.out"), ReadWhole(dir + "/run.err"), std::atoi(ReadWhole(dir + "/run.code").c_str())};
-}
-
-RunResult RunSondrel(const std::string& shellArguments) {
-    RunResult result = RunSondrelRaw("", shellArguments);
-    result.out = Utf16LeToUtf8(result.out);
-    result.err = Utf16LeToUtf8(result.err);
-    return result;
-}
-
 void PrintTo(const RunResult& run, std::ostream* os) {
     *os << "{out \"" << run.out << "\", err \"" << run.err << "\", code " << run.code << "}";
 }

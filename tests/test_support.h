@@ -1,5 +1,5 @@
-// Shared helpers of the tests: temporary files, running the built program,
-// and a fake platform for runs inside the test process.
+// Shared helpers of the tests: temporary files, the record of a run of the
+// built program, and a fake platform for runs inside the test process.
 #ifndef SONDREL_TESTS_TEST_SUPPORT_H
 #define SONDREL_TESTS_TEST_SUPPORT_H
 
@@ -47,14 +47,6 @@ inline bool operator==(const RunResult& a, const RunResult& b) {
 }
 // How a failed comparison shows a run.
 void PrintTo(const RunResult& run, std::ostream* os);
-
-// Runs the built program with a shell-quoted argument text, both streams
-// redirected to files, in the scratch folder, without SONDREL_ENCODING.
-// Redirections in the argument text come later and so win.
-RunResult RunSondrel(const std::string& shellArguments);
-// The same with variables ("NAME=value ...") added to an environment that
-// lacks SONDREL_ENCODING; the streams are left as the bytes written.
-RunResult RunSondrelRaw(const std::string& environment, const std::string& shellArguments);
 
 // --- Fake platform ---------------------------------------------------------------
 

@@ -20,6 +20,7 @@
 #include <tuple>
 
 #include "platform/platform.h"
+#include "platform/posix/tests/start.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -29,40 +30,6 @@ std::string ManyChunks(int count) {
     std::string chunks = Chunk("fmt ", Format16(1, 1, 8000, 8));
     for (int i = 0; i < count; ++i) chunks += Chunk("JUNK", "");
     return Riff(chunks + Chunk("data", "12"));
-}
-
-// Starts the program in the scratch folder with standard output and error
-// in files, after setup has run in the child.
-pid_t StartChild(const std::vector<std::string>& arguments, const std::function<void()>& setup) {
-    pid_t child = fork();
-    if (child != 0) return child;
-    if (chdir(ScratchDir().c_str()) != 0) _exit(120);
-    int out = open("child.out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = open("child.err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(121);
-    close(out);
-    close(err);
-    setup();
-    std::vector<char*> argv{const_cast<char*>(SONDREL_BINARY)};
-    for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(SONDREL_BINARY, argv.data());
-    _exit(122);
-}
-
-// The exit code, or 128 plus the signal when one ended the child.
-int WaitFor(pid_t child) {
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
-}
-
-RunResult RunChild(const std::vector<std::string>& arguments, const std::function<void()>& setup,
-                   std::string* rawOut = nullptr) {
-    const int code = WaitFor(StartChild(arguments, setup));
-    const std::string out = ReadWhole(ScratchDir() + "/child.out");
-    if (rawOut != nullptr) *rawOut = out;
-    return {Utf16LeToUtf8(out), Utf16LeToUtf8(ReadWhole(ScratchDir() + "/child.err")), code};
 }
 
 // A reader gone before the first line (a shell leaves SIGPIPE at its

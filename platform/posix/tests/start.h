@@ -1,0 +1,34 @@
+// Starts the built program: the one way the tests do, a fork and an exec,
+// so a test can hand the child anything a parent or a shell can (streams,
+// limits, signals, the environment, the name it is started by).
+#ifndef SONDREL_PLATFORM_POSIX_TESTS_START_H
+#define SONDREL_PLATFORM_POSIX_TESTS_START_H
+
+#include <sys/types.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/test_support.h"
+
+// Starts the program in the scratch folder with standard output and error
+// in files, without SONDREL_ENCODING, after setup has run in the child.
+// argv[0] is the program's path unless programName is given.
+pid_t StartChild(const std::vector<std::string>& arguments, const std::function<void()>& setup,
+                 const char* programName = nullptr);
+
+// The exit code, or 128 plus the signal when one ended the child.
+int WaitFor(pid_t child);
+
+// A whole run, its streams as the bytes written.
+RunResult RunChildRaw(const std::vector<std::string>& arguments, const std::function<void()>& setup = [] {},
+                      const char* programName = nullptr);
+
+// A whole run, its streams UTF-16LE decoded to UTF-8 (a byte-order mark or
+// an odd byte would show in the text); rawOut receives the bytes of
+// standard output.
+RunResult RunChild(const std::vector<std::string>& arguments, const std::function<void()>& setup = [] {},
+                   std::string* rawOut = nullptr);
+
+#endif
