@@ -33,14 +33,6 @@ bool g_joinRefused;
 const WChar kProgramName[] = u"sondrel";
 constexpr size_t kProgramNameLength = sizeof kProgramName / sizeof kProgramName[0] - 1;
 
-bool NeedsQuotes(const WChar* arg, size_t n) {
-    if (n == 0) return true;
-    for (size_t i = 0; i < n; ++i) {
-        if (arg[i] == u' ' || arg[i] == u'\t' || arg[i] == u'"') return true;
-    }
-    return false;
-}
-
 // Appends a blank and one argument in the quoting that Windows programs
 // read: plain when that is unambiguous, else in double quotes, with each
 // double quote escaped by a backslash and the backslashes just before a
@@ -48,32 +40,36 @@ bool NeedsQuotes(const WChar* arg, size_t n) {
 // themselves. False, with nothing written, when it does not fit.
 bool AppendArgument(size_t& length, const WChar* arg, size_t n) {
     if (n > kJoinedRoom) return false;
-    bool quote = NeedsQuotes(arg, n);
     // First the room it needs, then the text.
+    bool quote = n == 0;
     size_t units = 0;
     size_t backslashes = 0;
     for (size_t i = 0; i < n; ++i) {
-        units += arg[i] == u'"' ? backslashes + 2 : 1;
-        backslashes = arg[i] == u'\\' ? backslashes + 1 : 0;
+        WChar c = arg[i];
+        quote |= c == u' ' || c == u'\t' || c == u'"';
+        units += c == u'"' ? backslashes + 2 : 1;
+        backslashes = c == u'\\' ? backslashes + 1 : 0;
     }
     size_t needed = 1 + units + (quote ? 2 + backslashes : 0);
     if (needed > kJoinedRoom - length) return false;
-    g_joined[length++] = u' ';
-    if (quote) g_joined[length++] = u'"';
+    WChar* out = g_joined + length;
+    *out++ = u' ';
+    if (quote) *out++ = u'"';
     backslashes = 0;
     for (size_t i = 0; i < n; ++i) {
         WChar c = arg[i];
         if (c == u'"') {
-            for (size_t b = 0; b <= backslashes; ++b) g_joined[length++] = u'\\';
+            for (size_t b = 0; b <= backslashes; ++b) *out++ = u'\\';
         }
         backslashes = c == u'\\' ? backslashes + 1 : 0;
-        g_joined[length++] = c;
+        *out++ = c;
     }
     if (quote) {
         // The closing quote must not be taken for an escaped one.
-        for (size_t i = 0; i < backslashes; ++i) g_joined[length++] = u'\\';
-        g_joined[length++] = u'"';
+        for (size_t i = 0; i < backslashes; ++i) *out++ = u'\\';
+        *out++ = u'"';
     }
+    length = static_cast<size_t>(out - g_joined);
     return true;
 }
 
