@@ -38,8 +38,8 @@ struct WalkState {
 enum class Next { kHeader, kEnd, kFailed };
 
 // Too few bytes for a header after a chunk of odd size: a pad byte may be
-// one of them. Apart, so that the walk's usual reads keep their constant
-// sizes.
+// one of them. Apart from the usual road, which it would only lengthen: a
+// walk ends once.
 __attribute__((noinline)) Next SkipLastPadByte(FileReader& reader, WalkState& walk) {
     if (walk.current >= walk.fileSize) return Next::kEnd;
     uint8_t next;
