@@ -16,6 +16,17 @@ constexpr bool kLittleEndianHost = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 // How lines reach a stream that is not a console, chosen once at start-up.
 bool g_utf8Streams = false;
 
+// Whether a line may hold a name's raw bytes, which UTF-16 cannot carry.
+bool g_rawBytes = false;
+
+// What became of the writes to one standard stream during the run.
+struct StreamFate {
+    bool stopped;    // a write failed: nothing more goes to the stream
+    bool lost;       // and not because its reader went away
+    uint32_t error;  // the system's code of that failure
+};
+StreamFate g_outputFate, g_errorFate;
+
 bool SameAsciiIgnoringCase(const WChar* text, const char* lower) {
     for (; *lower != 0; ++text, ++lower) {
         WChar c = *text >= u'A' && *text <= u'Z' ? static_cast<WChar>(*text + 32) : *text;
@@ -39,8 +50,18 @@ bool GetStdStreams(OsHandle* input, OsHandle* output, OsHandle* error) {
     if (output != nullptr) *output = handles[1];
     if (error != nullptr) *error = handles[2];
     g_utf8Streams = WantsUtf8();
+    g_rawBytes = false;
+    g_outputFate = StreamFate{};
+    g_errorFate = StreamFate{};
     return true;
 }
+
+bool OutputLost(uint32_t* error) {
+    *error = g_outputFate.error;
+    return g_outputFate.lost;
+}
+
+void LinesHoldRawBytes() { g_rawBytes = true; }
 
 namespace {
 
@@ -62,6 +83,28 @@ __attribute__((noinline)) bool WriteUtf8Line(OsHandle handle, WChar* line, uint3
     return g_platform.writeFile(handle, bytes, g_platform.toUtf8(line, DropCrBeforeLf(line, count), bytes));
 }
 
+// Each lone U+DC80..U+DCFF becomes U+FFFD; a pair whose low half lies
+// there is a character and stays.
+__attribute__((noinline)) void ReplaceRawBytes(WChar* line, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) {
+        bool paired = i > 0 && line[i - 1] >= 0xD800 && line[i - 1] <= 0xDBFF;
+        if (line[i] >= 0xDC80 && line[i] <= 0xDCFF && !paired) line[i] = 0xFFFD;
+    }
+}
+
+// A stream whose write failed gets nothing more. A reader that has gone
+// away (a pipe closed by "head") only ends the stream's output; any other
+// failure loses a line the run meant to deliver. A stream the process was
+// started without was never there to fail.
+void WriteStreamLine(OsHandle handle, StreamFate& fate, const WChar* format, const uint64_t* slots,
+                     uint32_t slotCount) {
+    if (fate.stopped || WriteTextLine(handle, format, slots, slotCount, true) || handle == kNoHandle) return;
+    uint32_t error = g_platform.lastError();
+    fate.stopped = true;
+    fate.lost = error != g_platform.readerGoneErrors[0] && error != g_platform.readerGoneErrors[1];
+    fate.error = error;
+}
+
 }  // namespace
 
 bool WriteTextLine(OsHandle handle, const WChar* format, const uint64_t* slots, uint32_t slotCount,
@@ -81,6 +124,7 @@ bool WriteTextLine(OsHandle handle, const WChar* format, const uint64_t* slots, 
     bool console = g_platform.isConsole(handle);
     if (console) return g_platform.writeConsole(handle, line, count);
     if (g_utf8Streams) return WriteUtf8Line(handle, line, count);
+    if (g_rawBytes) ReplaceRawBytes(line, count);
     if (!kLittleEndianHost) {
         for (uint32_t i = 0; i < count; ++i) line[i] = static_cast<WChar>(line[i] << 8 | line[i] >> 8);
     }
@@ -88,9 +132,9 @@ bool WriteTextLine(OsHandle handle, const WChar* format, const uint64_t* slots, 
 }
 
 void PrintMessageV(const WChar* format, const uint64_t* slots, uint32_t slotCount) {
-    WriteTextLine(g_runtime.outputHandle, format, slots, slotCount, true);
+    WriteStreamLine(g_runtime.outputHandle, g_outputFate, format, slots, slotCount);
 }
 
 void ReportErrorV(const WChar* format, const uint64_t* slots, uint32_t slotCount) {
-    WriteTextLine(g_runtime.errorHandle, format, slots, slotCount, true);
+    WriteStreamLine(g_runtime.errorHandle, g_errorFate, format, slots, slotCount);
 }

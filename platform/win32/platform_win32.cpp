@@ -341,6 +341,9 @@ constexpr Platform WinPlatform() {
     p.writeConsole = WinWriteConsole;
     p.writeFile = WinWriteFile;
     p.closeHandle = WinCloseHandle;
+    // A pipe whose reader closed it: being closed, or closed.
+    p.readerGoneErrors[0] = ERROR_NO_DATA;
+    p.readerGoneErrors[1] = ERROR_BROKEN_PIPE;
     p.systemMessage = WinSystemMessage;
     p.moduleHandle = WinModuleHandle;
     p.getVersion = WinGetVersion;
