@@ -71,7 +71,7 @@ TEST(ErrorText, PrefixTrimmingAndFallback) {
 std::vector<std::string> g_writes;
 bool RecordWrite(OsHandle, const void* bytes, uint32_t count) {
     g_writes.emplace_back(static_cast<const char*>(bytes), count);
-    return false;
+    return true;
 }
 
 // One write per line, CR LF added, a long line cut at 1021 characters.
