@@ -386,9 +386,12 @@ constexpr uint32_t kAuditArch = 0;  // a machine the filter does not know: no fi
 bool g_sandboxed = false;
 
 // One check of an argument: (its low or high 32 bits & mask) == value. A mask
-// of 0 marks a check that is not used. The kernel reads a descriptor, a
-// command or a set of flags from the low half only; the high half is checked
-// where the whole value matters.
+// of 0 marks a check that is not used. Every argument checked here is one
+// the kernel reads as 32 bits (a descriptor, a command, a signal, a process,
+// mmap's protection and flags), and the C library leaves the high half of
+// such an argument undefined (an int -1 arrives as 0x00000000FFFFFFFF), so
+// only the low half is compared; a check of a whole 64-bit value would add a
+// check of its high half.
 struct ArgumentCheck {
     uint8_t argument;
     bool high;
@@ -397,7 +400,6 @@ struct ArgumentCheck {
 };
 
 constexpr ArgumentCheck Is(uint8_t argument, uint32_t value) { return {argument, false, 0xFFFFFFFFu, value}; }
-constexpr ArgumentCheck HighIs(uint8_t argument, uint32_t value) { return {argument, true, 0xFFFFFFFFu, value}; }
 constexpr ArgumentCheck Masked(uint8_t argument, uint32_t mask, uint32_t value) {
     return {argument, false, mask, value};
 }
@@ -548,7 +550,7 @@ void PosixRestrictProcess(OsHandle file) {
         {SYS_mmap, {}},
 #else
         {SYS_mmap, {Masked(2, PROT_EXEC, 0), Masked(3, MAP_TYPE | MAP_ANONYMOUS, MAP_PRIVATE | MAP_ANONYMOUS),
-                    Is(4, 0xFFFFFFFFu), HighIs(4, 0xFFFFFFFFu)}},
+                    Is(4, 0xFFFFFFFFu)}},
 #endif
         {SYS_munmap, {}},
         {SYS_brk, {}},
