@@ -78,8 +78,9 @@ struct Platform {
     // and skip in the file, write to the standard streams, use the memory it
     // asks for, close and exit, and little else, so a file made to subvert
     // the program can at worst change what it prints. Where the system
-    // cannot (an old kernel, an emulator) the run goes on as before.
-    void (*restrictProcess)(OsHandle file);
+    // cannot (an old kernel, an emulator) the run goes on as before. False,
+    // with the system's error, only when a system that can refused.
+    bool (*restrictProcess)(OsHandle file);
 
     // --- Last error ----------------------------------------------------------
     uint32_t (*lastError)();

@@ -90,6 +90,59 @@ TEST(Output, OneWritePerLine) {
     EXPECT_EQ(Utf16LeToUtf8(g_writes[2]), "a\r\nb\r\n");
 }
 
+// Writes to standard output that fail at the n-th line (from 1), with the
+// error a row gives; those to standard error always arrive.
+int g_outputWrites, g_failAt;
+uint32_t g_failWith;
+bool (*g_realWrite)(OsHandle, const void*, uint32_t);
+bool FailingWrite(OsHandle handle, const void* bytes, uint32_t count) {
+    if (handle != 1) return g_realWrite(handle, bytes, count);
+    if (++g_outputWrites < g_failAt) return g_realWrite(handle, bytes, count);
+    g_platform.setLastError(g_failWith);
+    return false;
+}
+
+// A line lost to standard output turns a success into 1001, said once on
+// standard error; a reader gone away only ends the output. Either way not
+// one more line is written there, and a failed run keeps its own code.
+TEST(Output, LostLines) {
+    const uint32_t gone = g_platform.readerGoneErrors[0], full = 0x20001234;
+    const std::string lost = Lines({"Cannot write output (0x20001234 - *** no error description ***)"});
+    const struct {
+        std::u16string arguments;
+        int failAt;
+        uint32_t error;
+        uint32_t code;
+        std::string out, err;
+    } cases[] = {
+        {u"-v a.wav", 1, gone, 0, "", ""},
+        {u"-v a.wav", 3, gone, 0, Lines({"File: a.wav", "File size: 52 / 0x34"}), ""},
+        {u"-v a.wav", 1, g_platform.readerGoneErrors[1], 0, "", ""},
+        {u"-v a.wav", 1, full, 1001, "", lost},
+        {u"-v a.wav", 8, full, 1001, Lines({"File: a.wav", "File size: 52 / 0x34", "RIFF chink size: 44 / 0x2c",
+                                            "Found chunk \"fmt \" at 12 / 0xc, size 16 / 0x10",
+                                            "Format descriptor size: 16 / 0x10", "Format: PCM/8000/8/1",
+                                            "Found chunk \"data\" at 36 / 0x24, size 8 / 0x8"}), lost},
+        {u"-v nodata.wav", 1, full, 103, "", Lines({"No data chunk"})},
+        {u"", 1, full, 1, "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(ToUtf8(c.arguments) + " failing at line " + std::to_string(c.failAt));
+        FakePlatform fake;
+        fake.files[u"a.wav"] = SimpleWave(Format16(1, 1, 8000, 8));
+        fake.files[u"nodata.wav"] = Riff(Chunk("fmt ", Format16(1, 1, 8000, 8)));
+        g_realWrite = g_platform.writeFile;
+        g_platform.writeFile = FailingWrite;
+        g_outputWrites = 0;
+        g_failAt = c.failAt;
+        g_failWith = c.error;
+        EXPECT_EQ(fake.Run(c.arguments), c.code);
+        EXPECT_EQ(fake.out, c.out);
+        EXPECT_EQ(fake.err, c.err);
+        EXPECT_EQ(g_outputWrites, c.failAt);
+    }
+}
+
 // Windows refuses the standard handles when GetStdHandle gives an invalid
 // one: the run ends at once with 1001, silent, holding nothing.
 bool NoStreams(OsHandle*, OsHandle*, OsHandle*) { return false; }

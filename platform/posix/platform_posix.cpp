@@ -521,10 +521,12 @@ void CloseInherited(int keep) {
     CloseEachInherited(keep);
 }
 
-void PosixRestrictProcess(OsHandle file) {
+// The filter is all or nothing: a system that refuses it (qemu-user, a
+// kernel without seccomp) leaves the process as it was, and the run goes on.
+bool PosixRestrictProcess(OsHandle file) {
     // valgrind keeps descriptors of its own, and would hold its own calls to
     // the filter too: a run under it goes unsandboxed.
-    if (RUNNING_ON_VALGRIND) return;
+    if (RUNNING_ON_VALGRIND) return true;
     const uint32_t fd = static_cast<uint32_t>(FdOf(file));
     CloseInherited(static_cast<int>(fd));
     if (fd == static_cast<uint32_t>(g_lastOpened.fd)) g_lastOpened.where = -1;
@@ -582,6 +584,7 @@ void PosixRestrictProcess(OsHandle file) {
 #else
     g_sandboxed = InstallFilter(rules, sizeof rules / sizeof rules[0], nullptr, 0);
 #endif
+    return true;
 }
 
 uint32_t PosixLastError() { return static_cast<uint32_t>(errno); }
