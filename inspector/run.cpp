@@ -19,6 +19,8 @@ const WChar* EchoText(const WChar* text, WChar (&buffer)[kEchoRoom]) {
     uint32_t i = 0;
     bool changed = false;
     for (; text[i] != 0; ++i) {
+        // Most names are printable ASCII, which passes as it is.
+        if (text[i] >= 0x20 && text[i] < 0x7F) continue;
         // A name's raw byte is a lone low half; UTF-16 output cannot carry it.
         if (g_platform.namesHoldBytes && text[i] >= 0xDC80 && text[i] <= 0xDCFF) LinesHoldRawBytes();
         changed = changed || EchoUnit(text, i) != text[i];

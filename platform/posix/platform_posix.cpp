@@ -366,7 +366,7 @@ void PosixCloseFile(OsHandle handle) {
 // refuse with EPERM instead, so that their reports come out whole.
 //
 // The allowed calls are a table of rules, so that another program can reuse
-// the filter with a few calls of its own added (Install takes them).
+// the filter with a few calls of its own added (InstallFilter takes them).
 
 #if defined(__x86_64__)
 constexpr uint32_t kAuditArch = AUDIT_ARCH_X86_64;
