@@ -98,7 +98,7 @@ struct Platform {
     // The last errors of a write whose reader has gone away (a pipe whose
     // read end was closed): that ends a stream's output, but loses nothing
     // the reader wanted.
-    uint32_t readerGoneErrors[2];
+    uint32_t readerGoneErrors[3];
 
     // --- Error texts ---------------------------------------------------------
     // The system's description of a message id, searched in module's message

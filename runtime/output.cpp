@@ -112,7 +112,8 @@ __attribute__((noinline)) void NoteFailedWrite(OsHandle handle, StreamFate& fate
     if (handle == kNoHandle) return;
     uint32_t error = g_platform.lastError();
     fate.stopped = true;
-    fate.lost = error != g_platform.readerGoneErrors[0] && error != g_platform.readerGoneErrors[1];
+    fate.lost = true;
+    for (uint32_t gone : g_platform.readerGoneErrors) fate.lost = fate.lost && error != gone;
     fate.error = error;
 }
 

@@ -118,6 +118,7 @@ TEST(Output, LostLines) {
         {u"-v a.wav", 1, gone, 0, "", ""},
         {u"-v a.wav", 3, gone, 0, Lines({"File: a.wav", "File size: 52 / 0x34"}), ""},
         {u"-v a.wav", 1, g_platform.readerGoneErrors[1], 0, "", ""},
+        {u"-v a.wav", 1, g_platform.readerGoneErrors[2], 0, "", ""},
         {u"-v a.wav", 1, full, 1001, "", lost},
         {u"-v a.wav", 8, full, 1001, Lines({"File: a.wav", "File size: 52 / 0x34", "RIFF chink size: 44 / 0x2c",
                                             "Found chunk \"fmt \" at 12 / 0xc, size 16 / 0x10",

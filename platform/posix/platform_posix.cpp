@@ -864,6 +864,7 @@ constexpr Platform PosixPlatform() {
     p.closeHandle = PosixCloseHandle;
     p.readerGoneErrors[0] = EPIPE;
     p.readerGoneErrors[1] = EPIPE;
+    p.readerGoneErrors[2] = EPIPE;
     p.systemMessage = PosixSystemMessage;
     p.moduleHandle = PosixModuleHandle;
     p.getVersion = PosixGetVersion;

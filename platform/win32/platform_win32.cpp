@@ -380,9 +380,11 @@ constexpr Platform WinPlatform() {
     p.writeConsole = WinWriteConsole;
     p.writeFile = WinWriteFile;
     p.closeHandle = WinCloseHandle;
-    // A pipe whose reader closed it: being closed, or closed.
+    // A pipe whose reader closed it: being closed, closed, or (as Wine
+    // tells it) with no process at the other end.
     p.readerGoneErrors[0] = ERROR_NO_DATA;
     p.readerGoneErrors[1] = ERROR_BROKEN_PIPE;
+    p.readerGoneErrors[2] = ERROR_PIPE_NOT_CONNECTED;
     p.systemMessage = WinSystemMessage;
     p.moduleHandle = WinModuleHandle;
     p.getVersion = WinGetVersion;
