@@ -106,40 +106,31 @@ bool FailingWrite(OsHandle handle, const void* bytes, uint32_t count) {
 // standard error; a reader gone away only ends the output. Either way not
 // one more line is written there, and a failed run keeps its own code.
 TEST(Output, LostLines) {
-    const uint32_t gone = g_platform.readerGoneErrors[0], full = 0x20001234;
+    const uint32_t* gone = g_platform.readerGoneErrors;
+    const uint32_t full = 0x20001234;
     const std::string lost = Lines({"Cannot write output (0x20001234 - *** no error description ***)"});
     const struct {
-        std::u16string arguments;
         int failAt;
-        uint32_t error;
-        uint32_t code;
+        uint32_t error, code;
         std::string out, err;
     } cases[] = {
-        {u"-v a.wav", 1, gone, 0, "", ""},
-        {u"-v a.wav", 3, gone, 0, Lines({"File: a.wav", "File size: 52 / 0x34"}), ""},
-        {u"-v a.wav", 1, g_platform.readerGoneErrors[1], 0, "", ""},
-        {u"-v a.wav", 1, g_platform.readerGoneErrors[2], 0, "", ""},
-        {u"-v a.wav", 1, full, 1001, "", lost},
-        {u"-v a.wav", 8, full, 1001, Lines({"File: a.wav", "File size: 52 / 0x34", "RIFF chink size: 44 / 0x2c",
-                                            "Found chunk \"fmt \" at 12 / 0xc, size 16 / 0x10",
-                                            "Format descriptor size: 16 / 0x10", "Format: PCM/8000/8/1",
-                                            "Found chunk \"data\" at 36 / 0x24, size 8 / 0x8"}), lost},
-        {u"-v nodata.wav", 1, full, 103, "", Lines({"No data chunk"})},
-        {u"", 1, full, 1, "", ""},
+        {3, gone[0], 0, Lines({"File: a.wav", "File size: 52 / 0x34"}), ""},
+        {1, gone[1], 0, "", ""},
+        {1, gone[2], 0, "", ""},
+        {1, full, 1001, "", lost},
+        {2, full, 1001, Lines({"File: a.wav"}), lost},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(ToUtf8(c.arguments) + " failing at line " + std::to_string(c.failAt));
+        SCOPED_TRACE("error " + std::to_string(c.error) + " at line " + std::to_string(c.failAt));
         FakePlatform fake;
         fake.files[u"a.wav"] = SimpleWave(Format16(1, 1, 8000, 8));
-        fake.files[u"nodata.wav"] = Riff(Chunk("fmt ", Format16(1, 1, 8000, 8)));
         g_realWrite = g_platform.writeFile;
         g_platform.writeFile = FailingWrite;
         g_outputWrites = 0;
         g_failAt = c.failAt;
         g_failWith = c.error;
-        EXPECT_EQ(fake.Run(c.arguments), c.code);
-        EXPECT_EQ(fake.out, c.out);
-        EXPECT_EQ(fake.err, c.err);
+        EXPECT_EQ(fake.Run(u"-v a.wav"), c.code);
+        EXPECT_EQ(fake.out + "|" + fake.err, c.out + "|" + c.err);
         EXPECT_EQ(g_outputWrites, c.failAt);
     }
 }

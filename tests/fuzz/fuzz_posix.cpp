@@ -50,10 +50,9 @@ bool ScratchStreams(OsHandle* input, OsHandle* output, OsHandle* error) {
 
 bool g_utf8, g_console;
 
-bool AskedForUtf8(const WChar*, WChar* value, uint32_t capacity) {
-    const WChar utf8[] = u"utf-8";
-    for (uint32_t i = 0; i < 6 && i < capacity; ++i) value[i] = utf8[i];
-    return g_utf8 && capacity >= 6;
+bool AskedForUtf8(const WChar*, WChar* value, uint32_t) {
+    std::char_traits<char16_t>::copy(value, u"utf8", 5);  // the program gives room for 8
+    return g_utf8;
 }
 
 bool ATerminal(OsHandle handle) { return g_console && handle != kNoHandle; }
@@ -61,12 +60,8 @@ bool ATerminal(OsHandle handle) { return g_console && handle != kNoHandle; }
 // What the fake's lines (UTF-8 with CR LF) look like as written: to a
 // terminal as they are, to a UTF-8 stream with LF alone.
 std::string AsWritten(std::string lines) {
-    if (g_console || !g_utf8) return lines;
-    std::string text;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        if (lines.compare(i, 2, "\r\n") != 0) text += lines[i];
-    }
-    return text;
+    for (size_t at = 0; !g_console && g_utf8 && (at = lines.find("\r\n", at)) != std::string::npos;) lines.erase(at, 1);
+    return lines;
 }
 
 void WriteWhole(const std::string& path, const std::string& bytes) {
