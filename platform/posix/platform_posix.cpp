@@ -366,7 +366,7 @@ void PosixCloseFile(OsHandle handle) {
 // refuse with EPERM instead, so that their reports come out whole.
 //
 // The allowed calls are a table of rules, so that another program can reuse
-// the filter with a few calls of its own added (InstallFilter takes them).
+// the filter with a few calls of its own added (BuildFilter takes them).
 
 #if defined(__x86_64__)
 constexpr uint32_t kAuditArch = AUDIT_ARCH_X86_64;
@@ -423,23 +423,39 @@ constexpr uint32_t kRefuse = SECCOMP_RET_ERRNO | (EPERM & SECCOMP_RET_DATA);
 constexpr uint32_t kRefuse = SECCOMP_RET_KILL_PROCESS;
 #endif
 
+// Stand-ins in the rules for what is known only when the filter goes in:
+// the descriptor of the file and the id of the process. No rule compares
+// an argument with these values themselves.
+constexpr uint32_t kTheFile = 0xFFFFFF00u;
+constexpr uint32_t kThisProcess = 0xFFFFFF01u;
+
+// The filter's program, made by the compiler from the rules; only the
+// stand-ins are filled in at run time, at the places noted.
 struct Filter {
-    struct sock_filter code[192];
+    struct sock_filter code[160];
     unsigned short length;
     bool full;
+    struct {
+        unsigned short at;
+        uint32_t standIn;
+    } standIns[4];
+    unsigned short standInCount;
 };
 
-void Emit(Filter& f, struct sock_filter instruction) {
+constexpr void Emit(Filter& f, struct sock_filter instruction) {
     if (f.length == sizeof f.code / sizeof f.code[0]) {
         f.full = true;
         return;
+    }
+    if ((instruction.k == kTheFile || instruction.k == kThisProcess) && f.standInCount < 4) {
+        f.standIns[f.standInCount++] = {f.length, instruction.k};
     }
     f.code[f.length++] = instruction;
 }
 
 // The call number, then each check; any that fails jumps past the rule.
-void EmitRule(Filter& f, const SandboxRule& rule) {
-    unsigned short misses[5];
+constexpr void EmitRule(Filter& f, const SandboxRule& rule) {
+    unsigned short misses[5] = {};
     int missCount = 0;
     Emit(f, BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)));
     misses[missCount++] = f.length;
@@ -456,26 +472,28 @@ void EmitRule(Filter& f, const SandboxRule& rule) {
     for (int i = 0; i < missCount; ++i) f.code[misses[i]].jf = static_cast<uint8_t>(f.length - misses[i] - 1);
 }
 
-// Static: the filter is about a kilobyte, and it is made once.
-Filter g_filter;
-
-// Installs a filter that allows the calls of both tables and refuses every
-// other. False when the system refuses it (qemu-user, a kernel without
-// seccomp); the process is then as it was.
-bool InstallFilter(const SandboxRule* rules, size_t count, const SandboxRule* extra, size_t extraCount) {
-    if (kAuditArch == 0) return false;
-    Filter& f = g_filter;
-    f.length = 0;
-    f.full = false;
-    // A call of another architecture's numbering (x86-64's i386 entry) is
-    // refused before its number is read.
+// A filter that allows the calls of both tables and refuses every other. A
+// call of another architecture's numbering (x86-64's i386 entry) is refused
+// before its number is read.
+constexpr Filter BuildFilter(const SandboxRule* rules, size_t count, const SandboxRule* extra, size_t extraCount) {
+    Filter f{};
     Emit(f, BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, arch)));
     Emit(f, BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kAuditArch, 1, 0));
     Emit(f, BPF_STMT(BPF_RET | BPF_K, kRefuse));
     for (size_t i = 0; i < count; ++i) EmitRule(f, rules[i]);
     for (size_t i = 0; i < extraCount; ++i) EmitRule(f, extra[i]);
     Emit(f, BPF_STMT(BPF_RET | BPF_K, kRefuse));
-    if (f.full) return false;
+    return f;
+}
+
+// Fills in the stand-ins and installs the filter. False when the system
+// refuses it (qemu-user, a kernel without seccomp); the process is then as
+// it was.
+bool InstallFilter(Filter& f, uint32_t file, uint32_t process) {
+    if (kAuditArch == 0 || f.full) return false;
+    for (unsigned short i = 0; i < f.standInCount; ++i) {
+        f.code[f.standIns[i].at].k = f.standIns[i].standIn == kTheFile ? file : process;
+    }
     struct sock_fprog program = {f.length, f.code};
     int saved = errno;
     bool installed = prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
@@ -483,6 +501,62 @@ bool InstallFilter(const SandboxRule* rules, size_t count, const SandboxRule* ex
     errno = saved;
     return installed;
 }
+
+// The calls the rest of a run makes, with the arguments it gives them.
+constexpr SandboxRule kRunRules[] = {
+    // The streams: write, wait for room, ask whether a terminal.
+    {SYS_write, {Is(0, 1)}},
+    {SYS_write, {Is(0, 2)}},
+    {SYS_ioctl, {Is(1, TCGETS)}},
+#ifdef SYS_poll
+    {SYS_poll, {}},
+#endif
+    {SYS_ppoll, {}},
+    // The file: read and skip.
+    {SYS_read, {Is(0, kTheFile)}},
+    {SYS_lseek, {Is(0, kTheFile)}},
+    // Memory for the descriptor: private, anonymous, never executable, so no
+    // file can be mapped and written through the mapping. s390x passes
+    // mmap's arguments in a record the filter cannot read: there only the
+    // descriptors' own modes stop a shared mapping (the file is read-only;
+    // the streams too, unless opened for reading and writing).
+#if defined(__s390x__)
+    {SYS_mmap, {}},
+#else
+    {SYS_mmap, {Masked(2, PROT_EXEC, 0), Masked(3, MAP_TYPE | MAP_ANONYMOUS, MAP_PRIVATE | MAP_ANONYMOUS),
+                Is(4, 0xFFFFFFFFu)}},
+#endif
+    {SYS_munmap, {}},
+    {SYS_brk, {}},
+    // The end.
+    {SYS_close, {}},
+    {SYS_exit_group, {}},
+    // glibc's way out of a fault it detects: its message on standard error,
+    // then SIGABRT sent to this process alone.
+    {SYS_writev, {Is(0, 2)}},
+    {SYS_rt_sigprocmask, {}},
+    {SYS_rt_sigaction, {Is(0, SIGABRT)}},
+    {SYS_getpid, {}},
+    {SYS_gettid, {}},
+    {SYS_tgkill, {Is(0, kThisProcess), Is(2, SIGABRT)}},
+};
+
+#ifdef SONDREL_SANITIZED_BUILD
+// The sanitizers' threads, signals and locks; never a file or a socket.
+constexpr SandboxRule kSanitizerRules[] = {
+    {SYS_sigaltstack, {}},  {SYS_futex, {}}, {SYS_rt_sigaction, {}},
+    {SYS_tgkill, {}},       {SYS_sched_yield, {}}, {SYS_madvise, {}},
+    {SYS_rt_sigreturn, {}}, {SYS_exit, {}},  {SYS_mprotect, {Masked(2, PROT_EXEC, 0)}},
+};
+constexpr Filter kRunFilter = BuildFilter(kRunRules, sizeof kRunRules / sizeof kRunRules[0], kSanitizerRules,
+                                          sizeof kSanitizerRules / sizeof kSanitizerRules[0]);
+#else
+constexpr Filter kRunFilter = BuildFilter(kRunRules, sizeof kRunRules / sizeof kRunRules[0], nullptr, 0);
+#endif
+static_assert(!kRunFilter.full && kRunFilter.standInCount == 3, "the filter fits, with its three stand-ins");
+
+// Static, about a kilobyte: the stand-ins are filled in here.
+Filter g_filter = kRunFilter;
 
 bool CloseRange(unsigned first, unsigned last) {
     return first > last || syscall(SYS_close_range, first, last, 0) == 0;
@@ -530,60 +604,13 @@ bool PosixRestrictProcess(OsHandle file) {
     const uint32_t fd = static_cast<uint32_t>(FdOf(file));
     CloseInherited(static_cast<int>(fd));
     if (fd == static_cast<uint32_t>(g_lastOpened.fd)) g_lastOpened.where = -1;
-    const uint32_t pid = static_cast<uint32_t>(getpid());
-    const SandboxRule rules[] = {
-        // The streams: write, wait for room, ask whether a terminal.
-        {SYS_write, {Is(0, 1)}},
-        {SYS_write, {Is(0, 2)}},
-        {SYS_ioctl, {Is(1, TCGETS)}},
-#ifdef SYS_poll
-        {SYS_poll, {}},
-#endif
-        {SYS_ppoll, {}},
-        // The file: read and skip.
-        {SYS_read, {Is(0, fd)}},
-        {SYS_lseek, {Is(0, fd)}},
-        // Memory for the descriptor: private, anonymous, never executable, so
-        // no file can be mapped and written through the mapping. s390x
-        // passes mmap's arguments in a record the filter cannot read: there
-        // only the descriptors' own modes stop a shared mapping (the file is
-        // read-only; the streams too, unless opened for reading and writing).
-#if defined(__s390x__)
-        {SYS_mmap, {}},
-#else
-        {SYS_mmap, {Masked(2, PROT_EXEC, 0), Masked(3, MAP_TYPE | MAP_ANONYMOUS, MAP_PRIVATE | MAP_ANONYMOUS),
-                    Is(4, 0xFFFFFFFFu)}},
-#endif
-        {SYS_munmap, {}},
-        {SYS_brk, {}},
-        // The end.
-        {SYS_close, {}},
-        {SYS_exit_group, {}},
-        // glibc's way out of a fault it detects: its message on standard
-        // error, then SIGABRT sent to this process alone.
-        {SYS_writev, {Is(0, 2)}},
-        {SYS_rt_sigprocmask, {}},
-        {SYS_rt_sigaction, {Is(0, SIGABRT)}},
-        {SYS_getpid, {}},
-        {SYS_gettid, {}},
-        {SYS_tgkill, {Is(0, pid), Is(2, SIGABRT)}},
-    };
 #ifdef SONDREL_SANITIZED_BUILD
-    // Their threads, signals and locks; never a file or a socket. The leak
-    // check at exit needs /proc and ptrace, which stay refused: it runs now,
-    // before the walk, and no more (the in-process tests and the fuzzers
-    // check the walk's blocks).
-    const SandboxRule runtimeRules[] = {
-        {SYS_sigaltstack, {}},  {SYS_futex, {}},   {SYS_rt_sigaction, {}},
-        {SYS_tgkill, {}},       {SYS_sched_yield, {}}, {SYS_madvise, {}},
-        {SYS_rt_sigreturn, {}}, {SYS_exit, {}},    {SYS_mprotect, {Masked(2, PROT_EXEC, 0)}},
-    };
+    // The leak check at exit needs /proc and ptrace, which stay refused: it
+    // runs now, before the walk, and no more (the in-process tests and the
+    // fuzzers check the walk's blocks).
     __lsan_do_leak_check();
-    g_sandboxed = InstallFilter(rules, sizeof rules / sizeof rules[0], runtimeRules,
-                                sizeof runtimeRules / sizeof runtimeRules[0]);
-#else
-    g_sandboxed = InstallFilter(rules, sizeof rules / sizeof rules[0], nullptr, 0);
 #endif
+    g_sandboxed = InstallFilter(g_filter, fd, static_cast<uint32_t>(getpid()));
     return true;
 }
 
