@@ -242,12 +242,37 @@ const WChar* NextToken(const WChar* text, WChar* buffer, uint32_t capacity, cons
 
 // --- The echo --------------------------------------------------------------------
 
+WChar EchoChar(WChar c) {
+    bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
+    bool layout = (c >= 0x2028 && c <= 0x2029) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+    bool rawControl = g_platform.namesHoldBytes && c >= 0xDC80 && c <= 0xDC9F;
+    return control || layout || rawControl ? u'?' : c;
+}
+
+namespace {
+
+bool IsHighHalf(WChar c) { return c >= 0xD800 && c <= 0xDBFF; }
+
+// The unit as echoed; the low half of a pair is part of a character, never
+// a raw byte.
+WChar EchoUnit(const WChar* text, uint32_t i) {
+    return i > 0 && IsHighHalf(text[i - 1]) ? text[i] : EchoChar(text[i]);
+}
+
+}  // namespace
+
 const WChar* EchoText(const WChar* text, WChar (&buffer)[kEchoRoom]) {
-    const WChar* c = text;
-    while (*c != 0 && EchoChar(*c) == *c) ++c;
-    if (*c == 0) return text;
     uint32_t i = 0;
-    for (; i + 1 < kEchoRoom && text[i] != 0; ++i) buffer[i] = EchoChar(text[i]);
+    bool changed = false;
+    for (; text[i] != 0; ++i) {
+        // Most names are printable ASCII, which passes as it is.
+        if (text[i] >= 0x20 && text[i] < 0x7F) continue;
+        // A name's raw byte is a lone low half; UTF-16 output cannot carry it.
+        if (g_platform.namesHoldBytes && text[i] >= 0xDC80 && text[i] <= 0xDCFF) LinesHoldRawBytes();
+        changed = changed || EchoUnit(text, i) != text[i];
+    }
+    if (!changed) return text;
+    for (i = 0; i + 1 < kEchoRoom && text[i] != 0; ++i) buffer[i] = EchoUnit(text, i);
     buffer[i] = 0;
     return buffer;
 }

@@ -66,11 +66,14 @@ const WChar* SkipCharsInSet(const WChar* text, const WChar* set);
 // Argument text as the program echoes it: each control character (U+0001 to
 // U+001F, DEL and the C1 controls U+0080 to U+009F) shows as "?", as `ls -q`
 // shows names, so an argument cannot add report lines (NEL U+0085 ends a line
-// for some readers) or send the terminal escape sequences (CSI U+009B).
-// Returns text itself when it holds none, else a copy in buffer (as much as
-// fits in one line); callers keep the buffer in static storage.
+// for some readers) or send the terminal escape sequences (CSI U+009B). So do
+// a name's raw bytes 0x80 to 0x9F, which an 8-bit terminal takes for those
+// controls, the marks that reorder how a terminal shows a line (U+202A to
+// U+202E, U+2066 to U+2069), and the line and paragraph separators U+2028
+// and U+2029. Returns text itself when it holds none, else a copy in buffer
+// (as much as fits in one line); callers keep the buffer in static storage.
 constexpr uint32_t kEchoRoom = 1024;
 const WChar* EchoText(const WChar* text, WChar (&buffer)[kEchoRoom]);
-inline WChar EchoChar(WChar c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F) ? u'?' : c; }
+WChar EchoChar(WChar c);
 
 #endif

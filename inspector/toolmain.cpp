@@ -61,6 +61,15 @@ ExitCode ToolMain(const WChar* arguments) {
         return ExitNoStreams;
     }
     ExitCode outcome = Run(arguments);
+    // A report that did not all arrive is no success, though the file was
+    // fine: a script that keeps it must learn that it is cut.
+    uint32_t error;
+    if (outcome == ExitSuccess && OutputLost(&error)) {
+        WChar text[256];
+        g_memoryHooks.errorText(text, 256, error);
+        ReportError(u"Cannot write output (%s)", text);
+        outcome = ExitNoStreams;
+    }
     CloseStream(rt.outputHandle);
     CloseStream(rt.errorHandle);
     RuntimeShutdown();

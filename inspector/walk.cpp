@@ -241,14 +241,18 @@ FileReader g_reader;
 
 ExitCode WalkChunks(const WChar* fileName, RunOptions options) {
     OsHandle file = g_platform.openFile(fileName);
-    if (file == kNoHandle) {
+    // Before the first byte of a file that may be hostile is read. A file
+    // that cannot be read under the sandbox the program promises is not
+    // read at all.
+    bool restricted = file != kNoHandle && g_platform.restrictProcess(file);
+    if (!restricted) {
         WChar error[256];
         static WChar echo[kEchoRoom];
-        ReportError(u"Cannot open \"%s\" (%s)", EchoText(fileName, echo), LastErrorText(error));
+        LastErrorText(error);
+        if (file != kNoHandle) g_platform.closeFile(file);
+        ReportError(u"Cannot open \"%s\" (%s)", EchoText(fileName, echo), error);
         return ExitCannotOpen;
     }
-    // Before the first byte of a file that may be hostile is read.
-    g_platform.restrictProcess(file);
     ReaderStart(g_reader, file);
     WalkState walk{};
     ExitCode outcome = WalkFile(g_reader, fileName, options, walk);

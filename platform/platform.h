@@ -50,8 +50,9 @@ struct Platform {
     // and skip in the file, write to the standard streams, use the memory it
     // asks for, close and exit, and little else, so a file made to subvert
     // the program can at worst change what it prints. Where the system
-    // cannot (an old kernel, an emulator) the run goes on as before.
-    void (*restrictProcess)(OsHandle file);
+    // cannot (an old kernel, an emulator) the run goes on as before. False,
+    // with the system's error, only when a system that can refused.
+    bool (*restrictProcess)(OsHandle file);
 
     // --- Last error ----------------------------------------------------------
     uint32_t (*lastError)();
@@ -66,6 +67,10 @@ struct Platform {
     bool (*writeConsole)(OsHandle handle, const WChar* text, uint32_t count);
     bool (*writeFile)(OsHandle handle, const void* bytes, uint32_t count);
     void (*closeHandle)(OsHandle handle);
+    // The last errors of a write whose reader has gone away (a pipe whose
+    // read end was closed): that ends a stream's output, but loses nothing
+    // the reader wanted.
+    uint32_t readerGoneErrors[3];
 
     // --- Error texts ---------------------------------------------------------
     // The system's description of a message id, searched in module's message
@@ -116,6 +121,9 @@ struct Platform {
     // surrogate half becomes U+FFFD, except where the backend made such
     // halves of a name's bytes (POSIX: U+DC80..U+DCFF is a byte given back).
     uint32_t (*toUtf8)(const WChar* text, uint32_t count, uint8_t* out);
+    // Whether the backend carries a name's bytes that are not UTF-8 as lone
+    // U+DC80..U+DCFF (POSIX); a Windows name is UTF-16 already.
+    bool namesHoldBytes;
 };
 
 // The table the program calls through. Tests may change entries and must put

@@ -14,8 +14,22 @@ namespace {
 #endif
 constexpr bool kLittleEndianHost = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 
-// How lines reach a stream that is not a console, chosen once at start-up.
-bool g_utf8Streams = false;
+// How lines reach a stream that is not a console: UTF-16LE as they stand
+// (0, the usual road), or one of these, on a road of their own.
+enum LineMode : uint8_t {
+    kUtf16 = 0,
+    kUtf8 = 1,            // SONDREL_ENCODING asked for UTF-8, chosen at start-up
+    kUtf16RawBytes = 2,   // UTF-16LE, and a line may hold a name's raw bytes
+};
+uint8_t g_lineMode = kUtf16;
+
+// What became of the writes to one standard stream during the run.
+struct StreamFate {
+    bool stopped;    // a write failed: nothing more goes to the stream
+    bool lost;       // and not because its reader went away
+    uint32_t error;  // the system's code of that failure
+};
+StreamFate g_outputFate, g_errorFate;
 
 bool SameAsciiIgnoringCase(const WChar* text, const char* lower) {
     for (; *lower != 0; ++text, ++lower) {
@@ -39,8 +53,19 @@ bool GetStdStreams(OsHandle* input, OsHandle* output, OsHandle* error) {
     if (input != nullptr) *input = handles[0];
     if (output != nullptr) *output = handles[1];
     if (error != nullptr) *error = handles[2];
-    g_utf8Streams = WantsUtf8();
+    g_lineMode = WantsUtf8() ? kUtf8 : kUtf16;
+    g_outputFate = StreamFate{};
+    g_errorFate = StreamFate{};
     return true;
+}
+
+bool OutputLost(uint32_t* error) {
+    *error = g_outputFate.error;
+    return g_outputFate.lost;
+}
+
+void LinesHoldRawBytes() {
+    if (g_lineMode == kUtf16) g_lineMode = kUtf16RawBytes;
 }
 
 namespace {
@@ -56,11 +81,41 @@ uint32_t DropCrBeforeLf(WChar* line, uint32_t count) {
     return kept;
 }
 
-// Apart from the line writer, so that the usual UTF-16 path keeps its small
-// stack frame.
-__attribute__((noinline)) bool WriteUtf8Line(OsHandle handle, WChar* line, uint32_t count) {
+// Each lone U+DC80..U+DCFF becomes U+FFFD; a pair whose low half lies
+// there is a character and stays.
+void ReplaceRawBytes(WChar* line, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) {
+        bool paired = i > 0 && line[i - 1] >= 0xD800 && line[i - 1] <= 0xDBFF;
+        if (line[i] >= 0xDC80 && line[i] <= 0xDCFF && !paired) line[i] = 0xFFFD;
+    }
+}
+
+// Every road but the usual one, apart from the line writer so that it keeps
+// its small stack frame: UTF-8 for the usual tools, UTF-16LE without a
+// name's raw bytes, and UTF-16LE from a big-endian host.
+__attribute__((noinline)) bool WriteOtherLine(OsHandle handle, WChar* line, uint32_t count) {
     static uint8_t bytes[1024 * 3];
-    return g_platform.writeFile(handle, bytes, g_platform.toUtf8(line, DropCrBeforeLf(line, count), bytes));
+    if (g_lineMode == kUtf8) {
+        return g_platform.writeFile(handle, bytes, g_platform.toUtf8(line, DropCrBeforeLf(line, count), bytes));
+    }
+    if (g_lineMode == kUtf16RawBytes) ReplaceRawBytes(line, count);
+    if (!kLittleEndianHost) {
+        for (uint32_t i = 0; i < count; ++i) line[i] = static_cast<WChar>(line[i] << 8 | line[i] >> 8);
+    }
+    return g_platform.writeFile(handle, line, count * 2);
+}
+
+// A stream whose write failed gets nothing more. A reader that has gone
+// away (a pipe closed by "head") only ends the stream's output; any other
+// failure loses a line the run meant to deliver. A stream the process was
+// started without was never there to fail.
+__attribute__((noinline)) void NoteFailedWrite(OsHandle handle, StreamFate& fate) {
+    if (handle == kNoHandle) return;
+    uint32_t error = g_platform.lastError();
+    fate.stopped = true;
+    fate.lost = true;
+    for (uint32_t gone : g_platform.readerGoneErrors) fate.lost = fate.lost && error != gone;
+    fate.error = error;
 }
 
 }  // namespace
@@ -81,17 +136,18 @@ bool WriteTextLine(OsHandle handle, const WChar* format, const uint64_t* slots, 
     }
     bool console = g_platform.isConsole(handle);
     if (console) return g_platform.writeConsole(handle, line, count);
-    if (g_utf8Streams) return WriteUtf8Line(handle, line, count);
-    if (!kLittleEndianHost) {
-        for (uint32_t i = 0; i < count; ++i) line[i] = static_cast<WChar>(line[i] << 8 | line[i] >> 8);
-    }
+    if (g_lineMode != kUtf16 || !kLittleEndianHost) return WriteOtherLine(handle, line, count);
     return g_platform.writeFile(handle, line, count * 2);
 }
 
 void PrintMessageV(const WChar* format, const uint64_t* slots, uint32_t slotCount) {
-    WriteTextLine(g_runtime.outputHandle, format, slots, slotCount, true);
+    if (g_outputFate.stopped) return;
+    OsHandle handle = g_runtime.outputHandle;
+    if (!WriteTextLine(handle, format, slots, slotCount, true)) NoteFailedWrite(handle, g_outputFate);
 }
 
 void ReportErrorV(const WChar* format, const uint64_t* slots, uint32_t slotCount) {
-    WriteTextLine(g_runtime.errorHandle, format, slots, slotCount, true);
+    if (g_errorFate.stopped) return;
+    OsHandle handle = g_runtime.errorHandle;
+    if (!WriteTextLine(handle, format, slots, slotCount, true)) NoteFailedWrite(handle, g_errorFate);
 }

@@ -15,12 +15,27 @@
 // reads once how lines are to reach streams that are not consoles.
 bool GetStdStreams(OsHandle* input, OsHandle* output, OsHandle* error);
 
+// Whether a line meant for standard output was lost to a failed write (a
+// full disk, a size limit, a broken device) rather than to a reader that
+// went away; *error receives the system's code of the first such failure.
+// A run that would have succeeded must not say so then.
+bool OutputLost(uint32_t* error);
+
+// Told by whoever puts a name's raw bytes (lone U+DC80..U+DCFF, where the
+// system carries them so) into a line: from then on each UTF-16 line is
+// checked for them and each becomes U+FFFD there, so that redirected output
+// is always well-formed UTF-16. UTF-8 streams and terminals still get the
+// bytes back.
+void LinesHoldRawBytes();
+
 // Formats one line and writes it to handle. False when the write failed.
 // Every caller asks for the line end; a line without one (a text of up to
 // 1023 units, and no write when it is empty) is kept as part of the channel.
 bool WriteTextLine(OsHandle handle, const WChar* format, const uint64_t* slots, uint32_t slotCount,
                    bool appendLineEnd);
 
+// A failed write to a stream stops all later lines to it, so what arrives is
+// always the report's first lines, none missing between.
 void PrintMessageV(const WChar* format, const uint64_t* slots, uint32_t slotCount);
 void ReportErrorV(const WChar* format, const uint64_t* slots, uint32_t slotCount);
 

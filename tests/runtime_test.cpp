@@ -72,7 +72,7 @@ TEST(ErrorText, PrefixTrimmingAndFallback) {
 std::vector<std::string> g_writes;
 bool RecordWrite(OsHandle, const void* bytes, uint32_t count) {
     g_writes.emplace_back(static_cast<const char*>(bytes), count);
-    return false;
+    return true;
 }
 
 // One write per line, CR LF added, a long line cut at 1021 characters.
@@ -89,6 +89,51 @@ TEST(Output, OneWritePerLine) {
     EXPECT_EQ(g_writes[0], std::string("\r\0\n\0", 4));
     EXPECT_EQ(Utf16LeToUtf8(g_writes[1]), std::string(1021, 'x') + "\r\n");
     EXPECT_EQ(Utf16LeToUtf8(g_writes[2]), "a\r\nb\r\n");
+}
+
+// Writes to standard output that fail at the n-th line (from 1), with the
+// error a row gives; those to standard error always arrive.
+int g_outputWrites, g_failAt;
+uint32_t g_failWith;
+bool (*g_realWrite)(OsHandle, const void*, uint32_t);
+bool FailingWrite(OsHandle handle, const void* bytes, uint32_t count) {
+    if (handle != 1) return g_realWrite(handle, bytes, count);
+    if (++g_outputWrites < g_failAt) return g_realWrite(handle, bytes, count);
+    g_platform.setLastError(g_failWith);
+    return false;
+}
+
+// A line lost to standard output turns a success into 1001, said once on
+// standard error; a reader gone away only ends the output. Either way not
+// one more line is written there, and a failed run keeps its own code.
+TEST(Output, LostLines) {
+    const uint32_t* gone = g_platform.readerGoneErrors;
+    const uint32_t full = 0x20001234;
+    const std::string lost = Lines({"Cannot write output (0x20001234 - *** no error description ***)"});
+    const struct {
+        int failAt;
+        uint32_t error, code;
+        std::string out, err;
+    } cases[] = {
+        {3, gone[0], 0, Lines({"File: a.wav", "File size: 52 / 0x34"}), ""},
+        {1, gone[1], 0, "", ""},
+        {1, gone[2], 0, "", ""},
+        {1, full, 1001, "", lost},
+        {2, full, 1001, Lines({"File: a.wav"}), lost},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("error " + std::to_string(c.error) + " at line " + std::to_string(c.failAt));
+        FakePlatform fake;
+        fake.files[u"a.wav"] = SimpleWave(Format16(1, 1, 8000, 8));
+        g_realWrite = g_platform.writeFile;
+        g_platform.writeFile = FailingWrite;
+        g_outputWrites = 0;
+        g_failAt = c.failAt;
+        g_failWith = c.error;
+        EXPECT_EQ(fake.Run(u"-v a.wav"), c.code);
+        EXPECT_EQ(fake.out + "|" + fake.err, c.out + "|" + c.err);
+        EXPECT_EQ(g_outputWrites, c.failAt);
+    }
 }
 
 // Windows refuses the standard handles when GetStdHandle gives an invalid

@@ -169,7 +169,7 @@ FakePlatform::FakePlatform() : saved_(g_platform) {
     g_platform.readFile = FakeRead;
     g_platform.skipForward = FakeSkip;
     g_platform.closeFile = FakeClose;
-    g_platform.restrictProcess = [](OsHandle) {};  // never the test's own process
+    g_platform.restrictProcess = [](OsHandle) { return true; };  // never the test's own process
     g_platform.lastError = FakeLastError;
     g_platform.setLastError = FakeSetLastError;
     g_platform.getStdHandles = FakeStdHandles;

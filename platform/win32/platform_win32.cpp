@@ -48,29 +48,48 @@ const WChar* WinCommandLine(int, char**, ArgumentJoiner) { return reinterpret_ca
 
 WChar Upper(WChar c) { return c >= u'a' && c <= u'z' ? static_cast<WChar>(c - 32) : c; }
 
-// Whether text starts with prefix, letters in either case.
+// Windows takes a forward slash for a backslash in a name.
+bool IsSeparator(WChar c) { return c == u'\\' || c == u'/'; }
+
+// Whether text starts with prefix, letters in either case, a backslash of
+// prefix standing for either separator.
 bool StartsWith(const WChar* text, const char* prefix) {
     for (; *prefix != 0; ++text, ++prefix) {
-        if (Upper(*text) != static_cast<WChar>(*prefix)) return false;
+        bool same = *prefix == '\\' ? IsSeparator(*text) : Upper(*text) == static_cast<WChar>(*prefix);
+        if (!same) return false;
     }
     return true;
 }
 
+// Whether the share of a UNC name ("server\share\...", after its two leading
+// separators) is a server's pipes: opening one connects to whoever serves it.
+bool IsPipeShare(const WChar* server) {
+    while (*server != 0 && !IsSeparator(*server)) ++server;
+    if (*server == 0) return false;
+    const WChar* share = server + 1;
+    return StartsWith(share, "PIPE") && (share[4] == 0 || IsSeparator(share[4]));
+}
+
 // A name the system takes for a device or a pipe rather than a file: one in
 // the device space ("\\.\pipe\x", "\\.\COM1", "\\?\pipe\x" but not
-// "\\?\C:\..."), or one whose last part is a reserved device name such as
-// "NUL", "com1.wav" or "CONOUT$". Opening one connects to a pipe's server or
-// acts on a device, so it is refused before CreateFileW sees it.
+// "\\?\C:\..."), one in the object manager's space ("\??\..."), a pipe on
+// any server ("\\host\pipe\x", "\\?\UNC\host\pipe\x"), or one whose last
+// part is a reserved device name such as "NUL", "com1.wav" or "CONOUT$";
+// forward slashes count as backslashes. Opening one connects to a pipe's
+// server or acts on a device, so it is refused before CreateFileW sees it.
 bool IsDeviceName(const WChar* name) {
-    if (StartsWith(name, "\\\\.\\")) return true;
+    if (StartsWith(name, "\\\\.\\") || StartsWith(name, "\\??\\")) return true;
     if (StartsWith(name, "\\\\?\\")) {
         const WChar* rest = name + 4;
         bool drive = Upper(rest[0]) >= u'A' && Upper(rest[0]) <= u'Z' && rest[1] == u':';
-        if (!drive && !StartsWith(rest, "UNC\\")) return true;
+        if (StartsWith(rest, "UNC\\")) return IsPipeShare(rest + 4);
+        if (!drive) return true;
+    } else if (StartsWith(name, "\\\\") && IsPipeShare(name + 2)) {
+        return true;
     }
     const WChar* last = name;
     for (const WChar* p = name; *p != 0; ++p) {
-        if (*p == u'\\' || *p == u'/' || *p == u':') last = p + 1;
+        if (IsSeparator(*p) || *p == u':') last = p + 1;
     }
     // The device's name (COM and LPT with a digit), then nothing but blanks
     // or an extension.
@@ -93,14 +112,17 @@ bool IsDeviceName(const WChar* name) {
     return false;
 }
 
-// No flags: a directory is refused (ERROR_ACCESS_DENIED), as the walk can
-// only read a file.
+// Without FILE_FLAG_BACKUP_SEMANTICS a directory is refused
+// (ERROR_ACCESS_DENIED), as the walk can only read a file. Should a name
+// still reach a pipe, its server may only identify the user, never act as
+// the user (SECURITY_IDENTIFICATION).
 OsHandle WinOpenFile(const WChar* name) {
     if (IsDeviceName(name)) {
         SetLastError(ERROR_NOT_SUPPORTED);
         return kNoHandle;
     }
-    HANDLE file = CreateFileW(Wide(name), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = CreateFileW(Wide(name), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr);
     if (file == INVALID_HANDLE_VALUE) return kNoHandle;
     // Whatever is not a file on disk and still got past the name check (the
     // name may have been made to point elsewhere) would wait for input or
@@ -150,29 +172,46 @@ void WinCloseFile(OsHandle file) { CloseHandle(HandleOf(file)); }
 //
 // The process mitigation policies a file made to subvert the program would
 // need lifted: no code made or changed at run time, no image loaded from a
-// remote place or with a low integrity label. Windows 8 and later have them;
-// older systems and Wine lack SetProcessMitigationPolicy, and the run goes on
-// as before. Each policy is a record of one DWORD of flags.
+// remote place or with a low integrity label, no child process. Windows 8
+// and later have the call, Windows 10 1709 and later the last policy;
+// older systems and Wine lack the call, and the run goes on as before. A
+// policy the system does not know is refused as an invalid parameter; any
+// other refusal fails the run, since the process would then read the file
+// with less protection than it claims. Each policy is a record of one DWORD
+// of flags.
 
 constexpr int kProcessDynamicCodePolicy = 2;
 constexpr int kProcessImageLoadPolicy = 10;
+constexpr int kProcessChildProcessPolicy = 13;
 constexpr DWORD kProhibitDynamicCode = 0x1;
 constexpr DWORD kNoRemoteImages = 0x1;
 constexpr DWORD kNoLowMandatoryLabelImages = 0x2;
+constexpr DWORD kNoChildProcessCreation = 0x1;
 
 using SetPolicyFunction = BOOL(WINAPI*)(int policy, void* buffer, SIZE_T length);
 
-void WinRestrictProcess(OsHandle) {
+bool WinRestrictProcess(OsHandle) {
     HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
     auto setPolicy = reinterpret_cast<SetPolicyFunction>(
         reinterpret_cast<void*>(GetProcAddress(kernel, "SetProcessMitigationPolicy")));
-    if (setPolicy == nullptr) return;
+    if (setPolicy == nullptr) return true;
+    static const struct {
+        int policy;
+        DWORD flags;
+    } kPolicies[] = {
+        {kProcessDynamicCodePolicy, kProhibitDynamicCode},
+        {kProcessImageLoadPolicy, kNoRemoteImages | kNoLowMandatoryLabelImages},
+        {kProcessChildProcessPolicy, kNoChildProcessCreation},
+    };
     DWORD saved = GetLastError();
-    DWORD dynamicCode = kProhibitDynamicCode;
-    setPolicy(kProcessDynamicCodePolicy, &dynamicCode, sizeof dynamicCode);
-    DWORD imageLoad = kNoRemoteImages | kNoLowMandatoryLabelImages;
-    setPolicy(kProcessImageLoadPolicy, &imageLoad, sizeof imageLoad);
+    for (const auto& p : kPolicies) {
+        DWORD flags = p.flags;
+        if (setPolicy(p.policy, &flags, sizeof flags) == FALSE && GetLastError() != ERROR_INVALID_PARAMETER) {
+            return false;
+        }
+    }
     SetLastError(saved);
+    return true;
 }
 
 // --- Last error ----------------------------------------------------------------------
@@ -341,6 +380,11 @@ constexpr Platform WinPlatform() {
     p.writeConsole = WinWriteConsole;
     p.writeFile = WinWriteFile;
     p.closeHandle = WinCloseHandle;
+    // A pipe whose reader closed it: being closed, closed, or (as Wine
+    // tells it) with no process at the other end.
+    p.readerGoneErrors[0] = ERROR_NO_DATA;
+    p.readerGoneErrors[1] = ERROR_BROKEN_PIPE;
+    p.readerGoneErrors[2] = ERROR_PIPE_NOT_CONNECTED;
     p.systemMessage = WinSystemMessage;
     p.moduleHandle = WinModuleHandle;
     p.getVersion = WinGetVersion;

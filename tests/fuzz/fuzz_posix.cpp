@@ -6,8 +6,10 @@
 // What it prints and its exit code must be exactly those of the same run
 // over the in-memory fake file: the backend adds nothing and loses nothing.
 //
-// The input: options, a stretch (KiB of 0xFF after the bytes), then the file.
-// The sandbox is left out: it would hold the fuzzer's own process.
+// The input: options and how lines are written (UTF-16LE, UTF-8 for the
+// usual tools, or as to a terminal), a stretch (KiB of 0xFF after the
+// bytes), then the file. The sandbox is left out: it would hold the
+// fuzzer's own process.
 #include <fcntl.h>
 #include <stddef.h>
 #include <stdint.h>
@@ -47,6 +49,22 @@ bool ScratchStreams(OsHandle* input, OsHandle* output, OsHandle* error) {
     return true;
 }
 
+bool g_utf8, g_console;
+
+bool AskedForUtf8(const WChar*, WChar* value, uint32_t) {
+    std::char_traits<char16_t>::copy(value, u"utf8", 5);  // the program gives room for 8
+    return g_utf8;
+}
+
+bool ATerminal(OsHandle handle) { return g_console && handle != kNoHandle; }
+
+// What the fake's lines (UTF-8 with CR LF) look like as written: to a
+// terminal as they are, to a UTF-8 stream with LF alone.
+std::string AsWritten(std::string lines) {
+    for (size_t at = 0; !g_console && g_utf8 && (at = lines.find("\r\n", at)) != std::string::npos;) lines.erase(at, 1);
+    return lines;
+}
+
 void WriteWhole(const std::string& path, const std::string& bytes) {
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (fd < 0 || write(fd, bytes.data(), bytes.size()) != ssize_t(bytes.size())) __builtin_trap();
@@ -67,6 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (data[0] & 1) arguments += u"-v ";
     if (data[0] & 2) arguments += u"-o ";
     if (data[0] & 4) arguments += u"-f ";
+    g_utf8 = (data[0] & 8) != 0;
+    g_console = (data[0] & 16) != 0;
     const std::u16string name(scratch.wave.begin(), scratch.wave.end());
     arguments += name;
 
@@ -95,14 +115,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         g_platform.lastError = g_real.lastError;
         g_platform.setLastError = g_real.setLastError;
         g_platform.getStdHandles = ScratchStreams;
-        g_platform.isConsole = g_real.isConsole;
+        g_platform.isConsole = ATerminal;
+        g_platform.writeConsole = g_real.writeConsole;
         g_platform.writeFile = g_real.writeFile;
+        g_platform.environmentVariable = AskedForUtf8;
         g_platform.closeHandle = g_real.closeHandle;  // closes g_out and g_err
         code = fake.Run(arguments);
         if (fake.liveBlocks != 0) __builtin_trap();
     }
-    const std::string out = Utf16LeToUtf8(ReadWhole(scratch.out));
-    const std::string err = Utf16LeToUtf8(ReadWhole(scratch.err));
-    if (code != fakeCode || out != fakeOut || err != fakeErr) __builtin_trap();
+    const bool utf16 = !g_console && !g_utf8;
+    const std::string out = utf16 ? Utf16LeToUtf8(ReadWhole(scratch.out)) : ReadWhole(scratch.out);
+    const std::string err = utf16 ? Utf16LeToUtf8(ReadWhole(scratch.err)) : ReadWhole(scratch.err);
+    if (code != fakeCode || out != AsWritten(fakeOut) || err != AsWritten(fakeErr)) __builtin_trap();
     return 0;
 }

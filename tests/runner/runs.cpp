@@ -27,7 +27,7 @@ struct Run {
     std::string name;
     int line = 0;
     std::vector<std::pair<std::string, std::string>> files;  // name (and " @size"), recipe
-    std::string environment, arguments, commandLine, hold = "-";
+    std::string environment, arguments, commandLine, hold = "-", limit, pipe;
     bool terminal = false;
     std::vector<std::string> out, err;  // "[system] " before a line of one system
     int code = -1;
@@ -63,6 +63,10 @@ Run FindRun(const std::string& path, const std::string& name, std::string* probl
             run.commandLine = value;
         } else if (Starts(line, "hold: ")) {
             run.hold = value;
+        } else if (Starts(line, "ulimit: ")) {
+            run.limit = value;
+        } else if (Starts(line, "pipe: ")) {
+            run.pipe = value;
         } else if (line == "terminal") {
             run.terminal = true;
         } else if (Starts(line, "exit ")) {
@@ -128,10 +132,16 @@ std::string Command(const Run& run, const std::string& dir, bool windows, const 
     } else {
         command += " " + ShellQuote(program);
     }
-    if (!run.terminal) return "cd " + ShellQuote(dir) + " && " + command + " </dev/null >run.out 2>run.err " + run.arguments;
+    const std::string cd = "cd " + ShellQuote(dir) + " && " + (run.limit.empty() ? "" : "ulimit " + run.limit + " && ");
+    // Standard output through a shell command, whose own output is what the
+    // run shows; the program's exit code is kept apart from the command's.
+    if (!run.pipe.empty()) {
+        return cd + "{ " + command.substr(5) + " </dev/null 2>run.err " + run.arguments + "; echo $? >run.code; } | " +
+               run.pipe + " >run.out";
+    }
+    if (!run.terminal) return cd + command + " </dev/null >run.out 2>run.err " + run.arguments;
     // script(1) gives both streams a pseudo-terminal and copies what it shows.
-    return "cd " + ShellQuote(dir) + " && exec script -qec " + ShellQuote(command + " " + run.arguments) +
-           " /dev/null </dev/null >run.out 2>run.err";
+    return cd + "exec script -qec " + ShellQuote(command + " " + run.arguments) + " /dev/null </dev/null >run.out 2>run.err";
 }
 
 // What a terminal shows: without the escape sequences of Wine's console,
@@ -190,7 +200,8 @@ int main(int argc, char** argv) {
     }
     run.arguments = Substitute(run.arguments, dir, windows);
     run.commandLine = Substitute(run.commandLine, dir, windows);
-    const int code = Shell(Command(run, dir, windows, argv[4], launcher, emulator));
+    int code = Shell(Command(run, dir, windows, argv[4], launcher, emulator));
+    if (!run.pipe.empty()) code = std::atoi(ReadWhole(dir + "/run.code").c_str());
 
     // Without an environment the lines are UTF-16LE ended by CR LF; a run that
     // asks for UTF-8 gets LF alone, and so does what a terminal shows.
