@@ -51,6 +51,7 @@
 #endif
 
 #include "platform/platform.h"
+#include "platform/posix/sandbox.h"
 #include "platform/text.h"
 
 namespace {
@@ -422,6 +423,11 @@ void PosixRestrictProcess(OsHandle file) {
     AllowMasked(f, SYS_mprotect, 2, PROT_EXEC, 0);
     __lsan_do_leak_check();
 #endif
+    if (g_sandboxSocket >= 0) {
+        const uint32_t socket = static_cast<uint32_t>(g_sandboxSocket);
+        AllowEither(f, SYS_recvmsg, 0, socket, socket);
+        AllowEither(f, SYS_sendmsg, 0, socket, socket);
+    }
     Emit(f, BPF_STMT(BPF_RET | BPF_K, kRefuse));
     struct sock_fprog program = {f.length, f.code};
     // Either call may be refused (qemu-user, valgrind, a kernel without
@@ -725,5 +731,7 @@ constexpr Platform PosixPlatform() {
 }
 
 }  // namespace
+
+int g_sandboxSocket = -1;
 
 Platform g_platform = PosixPlatform();

@@ -1,0 +1,327 @@
+// The POSIX (Linux) backend of sondrel-scan's seam: the opener and its worker.
+//
+// The opener opens each name with sondrel's own checks (a FIFO or a device is
+// refused unopened) and sends the descriptor over a socket pair to a worker
+// process, which parses it in the same seccomp sandbox as a sondrel run, plus
+// receiving and sending on its one socket. Up to kScanWindow files are on
+// their way at once, so the two processes work side by side. A worker that
+// dies costs the record it was making; a new one takes the files after it.
+//
+// Sections: the messages; the worker; the opener; the list of names; the table.
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/posix/sandbox.h"
+#include "platform/scan.h"
+
+namespace {
+
+// --- The messages ----------------------------------------------------------------
+//
+// A request is the flags, the error of the open and the name's units, with
+// the descriptor (when the open succeeded) as SCM_RIGHTS. A reply is a
+// header and captured lines; the last reply of a record says so and carries
+// the exit code. SOCK_SEQPACKET keeps each message whole.
+
+struct RequestHeader {
+    uint32_t flags;
+    uint32_t openError;
+};
+
+struct ReplyHeader {
+    uint32_t last;
+    uint32_t exitCode;
+};
+
+constexpr uint32_t kLinesRoom = 64 * 1024;
+
+// Static, as every large buffer: the worker's request and reply, and the
+// opener's reply as received.
+struct {
+    RequestHeader header;
+    WChar name[kScanNameUnits + 1];
+} g_request;
+
+struct {
+    ReplyHeader header;
+    uint8_t lines[kLinesRoom];
+} g_reply;
+uint32_t g_replyUsed;
+
+// The worker's descriptors: 0 to 2 are /dev/null, 3 its socket, and each
+// received file lands on the lowest free number, 4, which the sandbox pins.
+constexpr int kWorkerSocket = 3;
+constexpr int kWorkerFile = 4;
+
+// --- The worker ------------------------------------------------------------------
+
+bool SendReply(uint32_t last, uint32_t exitCode) {
+    g_reply.header = {last, exitCode};
+    size_t size = sizeof g_reply.header + g_replyUsed;
+    g_replyUsed = 0;
+    // sendmsg, the one sending call the sandbox lets through.
+    struct iovec part = {&g_reply, size};
+    struct msghdr message = {};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    ssize_t n;
+    do {
+        n = sendmsg(kWorkerSocket, &message, MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    return n == static_cast<ssize_t>(size);
+}
+
+// Lines wait in the reply until it is full or the record ends.
+void WorkerSink(const uint8_t* frames, uint32_t count) {
+    if (g_replyUsed + count > kLinesRoom) {
+        // The opener went away; nothing more to do.
+        if (!SendReply(0, 0)) _exit(0);
+    }
+    memcpy(g_reply.lines + g_replyUsed, frames, count);
+    g_replyUsed += count;
+}
+
+// Nothing but the socket and /dev/null stays open, so the first free number
+// is always the one the sandbox lets the worker read.
+void ArrangeDescriptors(int socket) {
+    if (socket != kWorkerSocket) dup2(socket, kWorkerSocket);
+    if (syscall(SYS_close_range, kWorkerSocket + 1, ~0u, 0) != 0) {
+        for (int fd = kWorkerSocket + 1; fd < 1024; ++fd) close(fd);
+    }
+    int null = open("/dev/null", O_RDWR);
+    for (int fd = 0; fd < 3; ++fd) {
+        if (null >= 0 && null != fd) dup2(null, fd);
+    }
+    if (null > 2) close(null);
+}
+
+[[noreturn]] void WorkerMain(int socket, ScanCheck check) {
+    ArrangeDescriptors(socket);
+    // The backend remembers the size of the last file it opened; in a worker
+    // made after the opener opened files, that may name descriptor 4. Closing
+    // it (already closed) forgets it.
+    g_platform.closeFile(kWorkerFile + 1);
+    g_sandboxSocket = kWorkerSocket;
+    g_platform.restrictProcess(kWorkerFile + 1);
+    for (;;) {
+        union {
+            struct cmsghdr header;
+            char room[CMSG_SPACE(sizeof(int))];
+        } control;
+        struct iovec part = {&g_request, sizeof g_request};
+        struct msghdr message = {};
+        message.msg_iov = &part;
+        message.msg_iovlen = 1;
+        message.msg_control = control.room;
+        message.msg_controllen = sizeof control.room;
+        ssize_t n = recvmsg(kWorkerSocket, &message, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < static_cast<ssize_t>(sizeof(RequestHeader))) _exit(0);
+        int fd = -1;
+        struct cmsghdr* c = CMSG_FIRSTHDR(&message);
+        if (c != nullptr && c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS) memcpy(&fd, CMSG_DATA(c), sizeof fd);
+        size_t units = (static_cast<size_t>(n) - sizeof(RequestHeader)) / sizeof(WChar);
+        g_request.name[units < kScanNameUnits ? units : kScanNameUnits] = 0;
+        uint32_t openError = g_request.header.openError;
+        if (fd >= 0 && fd != kWorkerFile) {
+            // Not where the sandbox lets it be read: never happens while
+            // nothing else is open, and then no read is tried.
+            close(fd);
+            fd = -1;
+            openError = EBADF;
+        }
+        OsHandle file = fd >= 0 ? fd + 1 : kNoHandle;
+        uint32_t exitCode = check(g_request.name, g_request.header.flags, file, openError, WorkerSink);
+        if (!SendReply(1, exitCode)) _exit(0);
+    }
+}
+
+// --- The opener ------------------------------------------------------------------
+
+struct Pending {
+    const WChar* name;
+    int fd;
+    uint32_t openError;
+};
+
+struct Opener {
+    ScanCheck check;
+    uint32_t flags;
+    int socket;
+    pid_t worker;
+    Pending ring[kScanWindow];
+    uint32_t head;
+    uint32_t count;  // records not yet ended
+    uint32_t sent;   // of those, how many the worker has been sent
+};
+
+bool StartWorker(Opener& o) {
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) return false;
+    pid_t pid = fork();
+    if (pid < 0) {
+        close(pair[0]);
+        close(pair[1]);
+        return false;
+    }
+    if (pid == 0) {
+        close(pair[0]);
+        WorkerMain(pair[1], o.check);
+    }
+    close(pair[1]);
+    o.socket = pair[0];
+    o.worker = pid;
+    o.sent = 0;
+    return true;
+}
+
+// How the worker ended: kScanCheckLost, with the signal that ended it.
+uint32_t EndWorker(Opener& o) {
+    close(o.socket);
+    o.socket = -1;
+    int status = 0;
+    while (waitpid(o.worker, &status, 0) < 0 && errno == EINTR) {
+    }
+    return kScanCheckLost | (WIFSIGNALED(status) ? static_cast<uint32_t>(WTERMSIG(status)) & 0xFF : 0);
+}
+
+// Sends the next request, without waiting: false when the socket has no
+// room now (the worker is busy) or the worker is gone.
+bool SendNext(Opener& o) {
+    const Pending& p = o.ring[(o.head + o.sent) % kScanWindow];
+    g_request.header = {o.flags, p.openError};
+    size_t units = 0;
+    while (p.name[units] != 0) g_request.name[units] = p.name[units], ++units;
+    struct iovec part = {&g_request, sizeof g_request.header + units * sizeof(WChar)};
+    union {
+        struct cmsghdr header;
+        char room[CMSG_SPACE(sizeof(int))];
+    } control;
+    struct msghdr message = {};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    if (p.fd >= 0) {
+        message.msg_control = control.room;
+        message.msg_controllen = sizeof control.room;
+        struct cmsghdr* c = CMSG_FIRSTHDR(&message);
+        c->cmsg_level = SOL_SOCKET;
+        c->cmsg_type = SCM_RIGHTS;
+        c->cmsg_len = CMSG_LEN(sizeof(int));
+        memcpy(CMSG_DATA(c), &p.fd, sizeof p.fd);
+    }
+    ssize_t n;
+    do {
+        n = sendmsg(o.socket, &message, MSG_DONTWAIT | MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return false;
+    ++o.sent;
+    return true;
+}
+
+// Opens the next name the way a sondrel run opens its file.
+bool TakeName(Opener& o, const ScanCallbacks* callbacks) {
+    const WChar* name = callbacks->nextName();
+    if (name == nullptr) return false;
+    Pending& p = o.ring[(o.head + o.count) % kScanWindow];
+    p = {name, -1, 0};
+    if (ScanNameFits(name)) {
+        OsHandle file = g_platform.openFile(name);
+        if (file == kNoHandle) {
+            p.openError = g_platform.lastError();
+        } else {
+            p.fd = static_cast<int>(file) - 1;
+        }
+    }
+    ++o.count;
+    return true;
+}
+
+void EndRecord(Opener& o, const ScanCallbacks* callbacks, uint32_t exitCode) {
+    Pending& p = o.ring[o.head];
+    if (p.fd >= 0) g_platform.closeFile(p.fd + 1);
+    o.head = (o.head + 1) % kScanWindow;
+    --o.count;
+    if (o.sent > 0) --o.sent;
+    callbacks->recordEnd(exitCode);
+}
+
+bool PosixCheckAll(ScanCheck check, uint32_t flags, const ScanCallbacks* callbacks) {
+    static Opener o;
+    o = {};
+    o.check = check;
+    o.flags = flags;
+    if (!StartWorker(o)) return false;
+    bool more = true;
+    for (;;) {
+        while (more && o.count < kScanWindow) more = TakeName(o, callbacks);
+        while (o.socket >= 0 && o.sent < o.count && SendNext(o)) {
+        }
+        if (o.count == 0) break;
+        ssize_t n = -1;
+        if (o.socket >= 0) {
+            do {
+                n = recv(o.socket, &g_reply, sizeof g_reply, 0);  // the opener is not sandboxed
+            } while (n < 0 && errno == EINTR);
+        }
+        if (n >= static_cast<ssize_t>(sizeof(ReplyHeader))) {
+            uint32_t lines = static_cast<uint32_t>(n) - sizeof(ReplyHeader);
+            if (lines != 0) callbacks->recordLines(g_reply.lines, lines);
+            if (g_reply.header.last != 0) EndRecord(o, callbacks, g_reply.header.exitCode);
+            continue;
+        }
+        // The worker is gone, in the middle of the oldest record: that record
+        // says so, and a new worker takes the rest, their files still open.
+        if (o.socket >= 0) {
+            uint32_t lost = EndWorker(o);
+            EndRecord(o, callbacks, lost);
+        } else {
+            EndRecord(o, callbacks, kScanCheckLost);
+        }
+        if (o.count != 0 || more) StartWorker(o);
+    }
+    if (o.socket >= 0) EndWorker(o);
+    return true;
+}
+
+// --- The list of names -----------------------------------------------------------
+
+uint8_t g_listPath[PATH_MAX * 3];
+
+// Any file that can be read in order, a pipe or a FIFO included: the list is
+// the user's own, unlike the files it names.
+OsHandle PosixOpenList(const WChar* name) {
+    uint32_t length = 0;
+    while (name[length] != 0) ++length;
+    if (length >= PATH_MAX) {
+        errno = ENAMETOOLONG;
+        return kNoHandle;
+    }
+    uint32_t bytes = g_platform.toUtf8(name, length, g_listPath);
+    if (bytes >= PATH_MAX) {
+        errno = ENAMETOOLONG;
+        return kNoHandle;
+    }
+    g_listPath[bytes] = 0;
+    int fd = open(reinterpret_cast<const char*>(g_listPath), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    return fd < 0 ? kNoHandle : fd + 1;
+}
+
+// --- The table -------------------------------------------------------------------
+
+constexpr ScanPlatform PosixScanPlatform() {
+    ScanPlatform p{};
+    p.openList = PosixOpenList;
+    p.checkAll = PosixCheckAll;
+    return p;
+}
+
+}  // namespace
+
+ScanPlatform g_scanPlatform = PosixScanPlatform();

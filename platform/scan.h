@@ -1,0 +1,65 @@
+// The seam for checking many files in one run (sondrel-scan).
+//
+// The program's core decides what a record says; the backend decides where
+// each file is parsed. On Linux the process that opens the names never parses
+// a byte: it hands each descriptor to a long-lived worker that runs in the
+// same sandbox as a sondrel run, and a worker that dies costs one record. On
+// Windows one process opens and parses, with the protection the system gives
+// it (see the backend).
+#ifndef SONDREL_PLATFORM_SCAN_H
+#define SONDREL_PLATFORM_SCAN_H
+
+#include <stdint.h>
+
+#include "platform/platform.h"
+
+// How many files may be on their way to the worker at once. The core keeps
+// the names of that many unfinished records.
+constexpr uint32_t kScanWindow = 16;
+
+// The longest name the core hands over, in units without the terminator: a
+// longer one arrives cut to this and is then too long for every system.
+constexpr uint32_t kScanNameUnits = 4096;
+
+// An exit code that no run of sondrel gives: the check's process ended before
+// the record did. The low byte holds the signal that ended it, where known.
+constexpr uint32_t kScanCheckLost = 0x80000000u;
+
+// Receives captured lines: each a stream byte (1 standard output, 2 standard
+// error), the length as two little-endian bytes, then the line's bytes.
+using ScanSink = void (*)(const uint8_t* frames, uint32_t count);
+
+// One file's check as the core makes it, given the file already opened (or
+// kNoHandle and the error of the open). It closes the file.
+using ScanCheck = uint32_t (*)(const WChar* name, uint32_t flags, OsHandle file, uint32_t openError, ScanSink sink);
+
+struct ScanCallbacks {
+    // The next name, or null when there are no more. The text stays valid
+    // until its record ends.
+    const WChar* (*nextName)();
+    // Lines of the oldest unfinished record, whole frames only.
+    ScanSink recordLines;
+    // The oldest unfinished record is complete.
+    void (*recordEnd)(uint32_t exitCode);
+};
+
+struct ScanPlatform {
+    // Opens a list of names for reading: a file, a pipe or a FIFO (a shell's
+    // <(find ...)); kNoHandle on failure, with the last error set.
+    OsHandle (*openList)(const WChar* name);
+    // Checks every name nextName gives, in order, records ending in that
+    // order. False when the checks could not be started at all.
+    bool (*checkAll)(ScanCheck check, uint32_t flags, const ScanCallbacks* callbacks);
+};
+
+extern ScanPlatform g_scanPlatform;
+
+// A name the walk may be given: shorter than the system's longest path, and
+// free of U+DC00, which stands for a NUL byte that a list of lines held.
+inline bool ScanNameFits(const WChar* name) {
+    uint32_t n = 0;
+    while (n < g_platform.maxPath && name[n] != 0 && name[n] != 0xDC00) ++n;
+    return n < g_platform.maxPath && name[n] == 0;
+}
+
+#endif
