@@ -394,22 +394,33 @@ void AddStderrLine(const uint8_t* line, uint32_t n) {
     g_json.stderrUsed = used;
 }
 
+// A captured write may hold several lines (the block of a non-PCM format is
+// one write): each is a string of its own, as a reader of the stream sees it.
+void JsonLine(uint8_t stream, const uint8_t* line, uint32_t n) {
+    if (stream == 2) {
+        AddStderrLine(line, n);
+        return;
+    }
+    NoteReportLine(line, n);
+    if (IsOffsetLine(line, n)) return;
+    if (!g_json.firstLine) OutText(",");
+    g_json.firstLine = false;
+    OutJsonString(line, n, nullptr);
+}
+
 void JsonLines(const uint8_t* frames, uint32_t count) {
     for (uint32_t i = 0; i + 3 <= count;) {
         uint8_t stream = frames[i];
         uint32_t length = frames[i + 1] | frames[i + 2] << 8;
-        const uint8_t* line = frames + i + 3;
+        const uint8_t* text = frames + i + 3;
         i += 3 + length;
-        uint32_t n = length > 0 && line[length - 1] == '\n' ? length - 1 : length;
-        if (stream == 2) {
-            AddStderrLine(line, n);
-            continue;
+        uint32_t start = 0;
+        for (uint32_t k = 0; k < length; ++k) {
+            if (text[k] != '\n') continue;
+            JsonLine(stream, text + start, k - start);
+            start = k + 1;
         }
-        NoteReportLine(line, n);
-        if (IsOffsetLine(line, n)) continue;
-        if (!g_json.firstLine) OutText(",");
-        g_json.firstLine = false;
-        OutJsonString(line, n, nullptr);
+        if (start < length) JsonLine(stream, text + start, length - start);
     }
 }
 

@@ -55,11 +55,14 @@ struct ScanPlatform {
 extern ScanPlatform g_scanPlatform;
 
 // A name the walk may be given: shorter than the system's longest path, and
-// free of U+DC00, which stands for a NUL byte that a list of lines held.
+// free of a lone U+DC00, which stands for a NUL byte that a list of lines
+// held (after a high surrogate it is the second half of U+10000 and up).
 inline bool ScanNameFits(const WChar* name) {
     uint32_t n = 0;
-    while (n < g_platform.maxPath && name[n] != 0 && name[n] != 0xDC00) ++n;
-    return n < g_platform.maxPath && name[n] == 0;
+    for (; n < g_platform.maxPath && name[n] != 0; ++n) {
+        if (name[n] == 0xDC00 && (n == 0 || name[n - 1] < 0xD800 || name[n - 1] > 0xDBFF)) return false;
+    }
+    return n < g_platform.maxPath;
 }
 
 #endif
