@@ -3,13 +3,14 @@
 // this machine even when the program is built for another one, which it then
 // starts through that build's emulator (Wine, qemu-user).
 //
-// Usage: runs [--scan SCAN] RUNS_FILE NAME SYSTEM PROGRAM [LAUNCHER] [-- EMULATOR...]
+// Usage: runs [--scan SCAN [--compare]] RUNS_FILE NAME SYSTEM PROGRAM [LAUNCHER] [-- EMULATOR...]
 //   SYSTEM is posix or windows: the run's lines for that system are the ones
 //   compared. On windows, LAUNCHER (launch.exe) starts the program with the
-//   command line the run decides. With --scan, a run that names one file is
-//   run through sondrel-scan (SCAN) instead, which must give what PROGRAM
-//   gives with SONDREL_ENCODING=utf-8, as text and as a JSON record; other
-//   runs are skipped (exit 77).
+//   command line the run decides. A run marked "program: sondrel-scan" runs
+//   SCAN instead of PROGRAM. With --compare, a run of PROGRAM that names one
+//   file is run through SCAN instead, which must give what PROGRAM gives
+//   with SONDREL_ENCODING=utf-8, as text and as a JSON record; other runs
+//   are skipped (exit 77).
 // Exits 0 when the run ends as listed, 1 when it does not (naming the run's
 // line and showing what differs), 2 when the run cannot be found or made.
 #include <stdlib.h>
@@ -32,6 +33,7 @@ struct Run {
     std::vector<std::pair<std::string, std::string>> files;  // name (and " @size"), recipe
     std::string environment, arguments, commandLine, hold = "-";
     bool terminal = false;
+    bool scan = false;  // "program: sondrel-scan"
     std::vector<std::string> out, err;  // "[system] " before a line of one system
     int code = -1;
 };
@@ -66,6 +68,8 @@ Run FindRun(const std::string& path, const std::string& name, std::string* probl
             run.commandLine = value;
         } else if (Starts(line, "hold: ")) {
             run.hold = value;
+        } else if (line == "program: sondrel-scan") {
+            run.scan = true;
         } else if (line == "terminal") {
             run.terminal = true;
         } else if (Starts(line, "exit ")) {
@@ -199,7 +203,7 @@ std::vector<std::string> Words(const Run& run, const std::string& dir) {
 // its JSON record hold exactly the lines and the code of the sondrel run.
 int CompareScan(const Run& run, const Launch& l, const std::string& sondrel, const std::string& scan,
                 const std::string& checker) {
-    if (run.terminal || !run.commandLine.empty() || run.hold != "-" ||
+    if (run.scan || run.terminal || !run.commandLine.empty() || run.hold != "-" ||
         run.arguments.find_first_of("<>") != std::string::npos) {
         return kSkipped;
     }
@@ -242,13 +246,15 @@ int CompareScan(const Run& run, const Launch& l, const std::string& sondrel, con
 
 int main(int argc, char** argv) {
     std::string scan;
+    bool compare = false;
     if (argc > 2 && std::string(argv[1]) == "--scan") {
         scan = argv[2];
-        argv += 2;
-        argc -= 2;
+        compare = argc > 3 && std::string(argv[3]) == "--compare";
+        argv += compare ? 3 : 2;
+        argc -= compare ? 3 : 2;
     }
     if (argc < 5) {
-        std::cerr << "usage: runs [--scan SCAN] RUNS_FILE NAME SYSTEM PROGRAM [LAUNCHER] [-- EMULATOR...]\n";
+        std::cerr << "usage: runs [--scan SCAN [--compare]] RUNS_FILE NAME SYSTEM PROGRAM [LAUNCHER] [-- EMULATOR...]\n";
         return 2;
     }
     const std::string list = argv[1], system = argv[3];
@@ -273,19 +279,20 @@ int main(int argc, char** argv) {
     }
     run.arguments = Substitute(run.arguments, dir, windows);
     run.commandLine = Substitute(run.commandLine, dir, windows);
-    if (!scan.empty()) {
+    if (compare) {
         const std::string checker = list.substr(0, list.rfind('/')) + "/../runner/scan_record.py";
         const int result = CompareScan(run, Launch{dir, launcher, windows, emulator}, argv[4], scan, checker);
         if (result == 1) std::cout << list << ":" << run.line << ": " << run.name << "\n--- the run's files are kept in " << dir << "\n";
         if (result != 1) Shell("rm -rf " + ShellQuote(dir));
         return result;
     }
-    const int code = Shell(Command(run, dir, windows, argv[4], launcher, emulator));
+    const int code = Shell(Command(run, dir, windows, run.scan ? scan : argv[4], launcher, emulator));
 
     // Without an environment the lines are UTF-16LE ended by CR LF; a run that
     // asks for UTF-8 gets LF alone, and so does what a terminal shows.
     std::string out = ReadWhole(dir + "/run.out"), err = ReadWhole(dir + "/run.err");
-    const bool utf16 = run.environment.empty() && !run.terminal;
+    // sondrel-scan writes UTF-8 and LF alone whatever the environment.
+    const bool utf16 = run.environment.empty() && !run.terminal && !run.scan;
     out = run.terminal ? Shown(out) : utf16 ? Utf16LeToUtf8(out) : out;
     err = utf16 ? Utf16LeToUtf8(err) : err;
     const std::string end = utf16 ? "\r\n" : "\n";
