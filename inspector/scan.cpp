@@ -37,6 +37,11 @@ struct ScanOptions {
 
 ScanOptions g_options;
 
+// The system's entries as the run began: a check in this process swaps some
+// of g_platform's for its time, and the run's own output must not be taken
+// for the file's.
+Platform g_system;
+
 // --- Output -----------------------------------------------------------------------
 //
 // Standard output is written in large pieces: a record costs no system call
@@ -46,13 +51,14 @@ uint8_t g_out[64 * 1024];
 uint32_t g_outUsed;
 bool g_writeFailed;
 bool g_outConsole;
+OsHandle g_outputHandle;
 
 void FlushOutput() {
     if (g_outUsed == 0 || g_writeFailed) {
         g_outUsed = 0;
         return;
     }
-    OsHandle handle = g_runtime.outputHandle;
+    OsHandle handle = g_outputHandle;
     bool written = true;
     if (g_outConsole) {
         // A console takes characters: the bytes as UTF-8, a piece at a time.
@@ -64,12 +70,12 @@ void FlushOutput() {
             i += length == 0 ? 1 : length;
             n += EncodeUtf16(length == 0 ? 0xFFFD : cp, units + n);
             if (n > 1020 || i == g_outUsed) {
-                written = g_platform.writeConsole(handle, units, n);
+                written = g_system.writeConsole(handle, units, n);
                 n = 0;
             }
         }
     } else {
-        written = g_platform.writeFile(handle, g_out, g_outUsed);
+        written = g_system.writeFile(handle, g_out, g_outUsed);
     }
     g_outUsed = 0;
     // A failed write is the one thing that ends the run.
@@ -153,7 +159,7 @@ int ListByte() {
     if (g_listAt == g_listUsed) {
         if (g_listEnded) return -1;
         uint32_t got = 0;
-        if (!g_platform.readFile(g_list, g_listBytes, sizeof g_listBytes, &got)) {
+        if (!g_scanPlatform.readList(g_list, g_listBytes, sizeof g_listBytes, &got)) {
             g_listFailed = true;
             g_listError = g_platform.lastError();
             got = 0;
@@ -726,7 +732,8 @@ uint32_t Scan(const WChar* arguments) {
         ReportError(u"Cannot open the list \"%s\" (%s)", EchoText(g_options.listName, echo), LastErrorText(error));
         return kScanBadCommandLine;
     }
-    g_outConsole = g_platform.isConsole(g_runtime.outputHandle);
+    g_outputHandle = g_runtime.outputHandle;
+    g_outConsole = g_platform.isConsole(g_outputHandle);
     uint32_t flags = g_options.flags | (g_options.json ? kFlagOffsets : 0);
     static const ScanCallbacks callbacks = {NextName, RecordLines, RecordEnd};
     bool started = g_scanPlatform.checkAll(CheckCaptured, flags, &callbacks);
@@ -793,6 +800,7 @@ uint32_t ScanMain(const WChar* arguments) {
     bool streams = GetStdStreams(nullptr, &rt.outputHandle, &rt.errorHandle);
     g_platform.environmentVariable = saved.environmentVariable;
     if (!streams) return kScanCannotWrite;
+    g_system = g_platform;
     uint32_t status = Scan(arguments);
     if (rt.outputHandle != kNoHandle) g_platform.closeHandle(rt.outputHandle);
     if (rt.errorHandle != kNoHandle) g_platform.closeHandle(rt.errorHandle);

@@ -47,6 +47,9 @@ struct ScanPlatform {
     // Opens a list of names for reading: a file, a pipe or a FIFO (a shell's
     // <(find ...)); kNoHandle on failure, with the last error set.
     OsHandle (*openList)(const WChar* name);
+    // Reads the list (or standard input) as readFile does; the end of a pipe
+    // is its end, not a failure.
+    bool (*readList)(OsHandle list, void* buffer, uint32_t count, uint32_t* got);
     // Checks every name nextName gives, in order, records ending in that
     // order. False when the checks could not be started at all.
     bool (*checkAll)(ScanCheck check, uint32_t flags, const ScanCallbacks* callbacks);

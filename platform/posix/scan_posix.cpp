@@ -266,9 +266,12 @@ bool PosixCheckAll(ScanCheck check, uint32_t flags, const ScanCallbacks* callbac
         if (o.count == 0) break;
         ssize_t n = -1;
         if (o.socket >= 0) {
+            // A worker that dies with requests unread leaves ECONNRESET, which
+            // the next call reports before the replies it sent first; the
+            // call after that reads them, then the end.
             do {
                 n = recv(o.socket, &g_reply, sizeof g_reply, 0);  // the opener is not sandboxed
-            } while (n < 0 && errno == EINTR);
+            } while (n < 0 && (errno == EINTR || errno == ECONNRESET));
         }
         if (n >= static_cast<ssize_t>(sizeof(ReplyHeader))) {
             uint32_t lines = static_cast<uint32_t>(n) - sizeof(ReplyHeader);
@@ -313,11 +316,17 @@ OsHandle PosixOpenList(const WChar* name) {
     return fd < 0 ? kNoHandle : fd + 1;
 }
 
+// A pipe, a FIFO or a file: read() tells the end the same way for each.
+bool PosixReadList(OsHandle list, void* buffer, uint32_t count, uint32_t* got) {
+    return g_platform.readFile(list, buffer, count, got);
+}
+
 // --- The table -------------------------------------------------------------------
 
 constexpr ScanPlatform PosixScanPlatform() {
     ScanPlatform p{};
     p.openList = PosixOpenList;
+    p.readList = PosixReadList;
     p.checkAll = PosixCheckAll;
     return p;
 }
