@@ -738,7 +738,7 @@ uint32_t Scan(const WChar* arguments) {
     static const ScanCallbacks callbacks = {NextName, RecordLines, RecordEnd};
     bool started = g_scanPlatform.checkAll(CheckCaptured, flags, &callbacks);
     FlushOutput();
-    if (g_listOpenedHere) g_platform.closeFile(g_list);
+    if (g_listOpenedHere) g_scanPlatform.closeList(g_list);
     WChar error[256];
     if (!started) {
         ReportError(u"Cannot start the checks (%s)", LastErrorText(error));
@@ -792,7 +792,33 @@ uint32_t CheckCaptured(const WChar* name, uint32_t flags, OsHandle file, uint32_
     return outcome;
 }
 
+namespace {
+
+// Everything a run changes, as it was before the first: one process may run
+// more than once (the fuzz target does).
+void ResetScan() {
+    g_options = {};
+    g_outUsed = 0;
+    g_writeFailed = false;
+    g_nameNext = 0;
+    g_recordSlot = 0;
+    g_argumentPosition = nullptr;
+    g_list = kNoHandle;
+    g_listOpenedHere = false;
+    g_listUsed = 0;
+    g_listAt = 0;
+    g_listEnded = false;
+    g_listFailed = false;
+    g_recordOpen = false;
+    g_countsUsed = 0;
+    g_files = 0;
+    g_allUsable = true;
+}
+
+}  // namespace
+
 uint32_t ScanMain(const WChar* arguments) {
+    ResetScan();
     RuntimeState& rt = g_runtime;
     // The streams, with every line in UTF-8 and ended by LF.
     Platform saved = g_platform;

@@ -50,6 +50,7 @@ struct ScanPlatform {
     // Reads the list (or standard input) as readFile does; the end of a pipe
     // is its end, not a failure.
     bool (*readList)(OsHandle list, void* buffer, uint32_t count, uint32_t* got);
+    void (*closeList)(OsHandle list);
     // Checks every name nextName gives, in order, records ending in that
     // order. False when the checks could not be started at all.
     bool (*checkAll)(ScanCheck check, uint32_t flags, const ScanCallbacks* callbacks);

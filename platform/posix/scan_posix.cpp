@@ -321,12 +321,15 @@ bool PosixReadList(OsHandle list, void* buffer, uint32_t count, uint32_t* got) {
     return g_platform.readFile(list, buffer, count, got);
 }
 
+void PosixCloseList(OsHandle list) { close(static_cast<int>(list) - 1); }
+
 // --- The table -------------------------------------------------------------------
 
 constexpr ScanPlatform PosixScanPlatform() {
     ScanPlatform p{};
     p.openList = PosixOpenList;
     p.readList = PosixReadList;
+    p.closeList = PosixCloseList;
     p.checkAll = PosixCheckAll;
     return p;
 }

@@ -25,6 +25,8 @@ bool WinReadList(OsHandle list, void* buffer, uint32_t count, uint32_t* got) {
     return ok != FALSE || GetLastError() == ERROR_BROKEN_PIPE;
 }
 
+void WinCloseList(OsHandle list) { CloseHandle(reinterpret_cast<HANDLE>(list)); }
+
 bool WinCheckAll(ScanCheck check, uint32_t flags, const ScanCallbacks* callbacks) {
     g_platform.restrictProcess(kNoHandle);
     for (const WChar* name; (name = callbacks->nextName()) != nullptr;) {
@@ -43,6 +45,7 @@ constexpr ScanPlatform WinScanPlatform() {
     ScanPlatform p{};
     p.openList = WinOpenList;
     p.readList = WinReadList;
+    p.closeList = WinCloseList;
     p.checkAll = WinCheckAll;
     return p;
 }
