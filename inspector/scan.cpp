@@ -64,12 +64,14 @@ void FlushOutput() {
         // A console takes characters: the bytes as UTF-8, a piece at a time.
         static WChar units[1024];
         uint32_t n = 0;
+        // Each line ends in CR LF there, as sondrel's lines do.
         for (uint32_t i = 0; i < g_outUsed && written;) {
             uint32_t cp = 0xFFFD;
             uint32_t length = DecodeUtf8(g_out + i, g_outUsed - i, &cp);
             i += length == 0 ? 1 : length;
+            if (cp == u'\n') units[n++] = u'\r';
             n += EncodeUtf16(length == 0 ? 0xFFFD : cp, units + n);
-            if (n > 1020 || i == g_outUsed) {
+            if (n > 1019 || i == g_outUsed) {
                 written = g_system.writeConsole(handle, units, n);
                 n = 0;
             }
