@@ -588,15 +588,23 @@ void ReportCounts() {
 constexpr OsHandle kCapturedOutput = -2;
 constexpr OsHandle kCapturedError = -3;
 
-OsHandle g_givenFile;
-uint32_t g_givenError;
+ScanFile g_given;
 void (*g_captureSink)(const uint8_t*, uint32_t);
 
 OsHandle OpenGivenFile(const WChar*) {
-    OsHandle file = g_givenFile;
-    g_givenFile = kNoHandle;
-    if (file == kNoHandle) g_platform.setLastError(g_givenError);
+    OsHandle file = g_given.handle;
+    g_given.handle = kNoHandle;
+    if (file == kNoHandle) g_platform.setLastError(g_given.openError);
     return file;
+}
+
+bool GivenFileSize(OsHandle, uint32_t* size) {
+    if (g_given.sizeError != 0) {
+        g_platform.setLastError(g_given.sizeError);
+        return false;
+    }
+    *size = g_given.size;
+    return true;
 }
 
 void AlreadyRestricted(OsHandle) {}
@@ -762,21 +770,21 @@ uint32_t Scan(const WChar* arguments) {
 
 }  // namespace
 
-uint32_t CheckCaptured(const WChar* name, uint32_t flags, OsHandle file, uint32_t openError,
+uint32_t CheckCaptured(const WChar* name, uint32_t flags, const ScanFile* file,
                        void (*sink)(const uint8_t* frames, uint32_t count)) {
     Platform saved = g_platform;
     RuntimeState& rt = g_runtime;
     OsHandle output = rt.outputHandle;
     OsHandle error = rt.errorHandle;
     g_platform.openFile = OpenGivenFile;
+    g_platform.fileSize = GivenFileSize;
     g_platform.restrictProcess = AlreadyRestricted;
     g_platform.writeFile = CaptureLine;
     g_platform.isConsole = NeverConsole;
     rt.outputHandle = kCapturedOutput;
     rt.errorHandle = kCapturedError;
     g_captureSink = sink;
-    g_givenFile = file;
-    g_givenError = openError;
+    g_given = *file;
     ExitCode outcome;
     // What a sondrel run refuses before it opens anything.
     if (name[0] == 0 || !ScanNameFits(name)) {
@@ -787,8 +795,8 @@ uint32_t CheckCaptured(const WChar* name, uint32_t flags, OsHandle file, uint32_
         outcome = WalkChunks(name, options);
     }
     g_platform = saved;
-    if (g_givenFile != kNoHandle) g_platform.closeFile(g_givenFile);
-    g_givenFile = kNoHandle;
+    if (g_given.handle != kNoHandle) g_platform.closeFile(g_given.handle);
+    g_given.handle = kNoHandle;
     rt.outputHandle = output;
     rt.errorHandle = error;
     return outcome;

@@ -29,9 +29,18 @@ constexpr uint32_t kScanCheckLost = 0x80000000u;
 // error), the length as two little-endian bytes, then the line's bytes.
 using ScanSink = void (*)(const uint8_t* frames, uint32_t count);
 
-// One file's check as the core makes it, given the file already opened (or
-// kNoHandle and the error of the open). It closes the file.
-using ScanCheck = uint32_t (*)(const WChar* name, uint32_t flags, OsHandle file, uint32_t openError, ScanSink sink);
+// A name opened as a sondrel run opens its file, and its size as the open
+// found it (a run asks for the size right after the open).
+struct ScanFile {
+    OsHandle handle;  // kNoHandle when the open failed
+    uint32_t openError;
+    uint32_t size;
+    uint32_t sizeError;  // 0, or why the size cannot be had (4 GiB and more)
+};
+
+// One file's check as the core makes it, given the file already opened. It
+// closes the file.
+using ScanCheck = uint32_t (*)(const WChar* name, uint32_t flags, const ScanFile* file, ScanSink sink);
 
 struct ScanCallbacks {
     // The next name, or null when there are no more. The text stays valid
@@ -67,6 +76,20 @@ inline bool ScanNameFits(const WChar* name) {
         if (name[n] == 0xDC00 && (n == 0 || name[n - 1] < 0xD800 || name[n - 1] > 0xDBFF)) return false;
     }
     return n < g_platform.maxPath;
+}
+
+// Opens a name the walk may be given; a name it may not be given is left
+// unopened, and the check refuses it.
+inline ScanFile ScanOpen(const WChar* name) {
+    ScanFile file = {kNoHandle, 0, 0, 0};
+    if (!ScanNameFits(name)) return file;
+    file.handle = g_platform.openFile(name);
+    if (file.handle == kNoHandle) {
+        file.openError = g_platform.lastError();
+    } else if (!g_platform.fileSize(file.handle, &file.size)) {
+        file.sizeError = g_platform.lastError();
+    }
+    return file;
 }
 
 #endif

@@ -25,7 +25,7 @@ namespace {
 
 // --- The messages ----------------------------------------------------------------
 //
-// A request is the flags, the error of the open and the name's units, with
+// A request is the flags, what the open found and the name's units, with
 // the descriptor (when the open succeeded) as SCM_RIGHTS. A reply is a
 // header and captured lines; the last reply of a record says so and carries
 // the exit code. SOCK_SEQPACKET keeps each message whole.
@@ -33,6 +33,8 @@ namespace {
 struct RequestHeader {
     uint32_t flags;
     uint32_t openError;
+    uint32_t size;
+    uint32_t sizeError;
 };
 
 struct ReplyHeader {
@@ -40,20 +42,24 @@ struct ReplyHeader {
     uint32_t exitCode;
 };
 
-constexpr uint32_t kLinesRoom = 64 * 1024;
+constexpr uint32_t kLinesRoom = 32 * 1024;
 
 // Static, as every large buffer: the worker's request and reply, and the
-// opener's reply as received.
+// opener's replies as received, several at a time.
 struct {
     RequestHeader header;
     WChar name[kScanNameUnits + 1];
 } g_request;
 
-struct {
+struct Reply {
     ReplyHeader header;
     uint8_t lines[kLinesRoom];
-} g_reply;
+};
+Reply g_reply;
 uint32_t g_replyUsed;
+
+constexpr unsigned kRepliesAtOnce = 8;
+Reply g_replies[kRepliesAtOnce];
 
 // The worker's descriptors: 0 to 2 are /dev/null, 3 its socket, and each
 // received file lands on the lowest free number, 4, which the sandbox pins.
@@ -129,16 +135,16 @@ void ArrangeDescriptors(int socket) {
         if (c != nullptr && c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS) memcpy(&fd, CMSG_DATA(c), sizeof fd);
         size_t units = (static_cast<size_t>(n) - sizeof(RequestHeader)) / sizeof(WChar);
         g_request.name[units < kScanNameUnits ? units : kScanNameUnits] = 0;
-        uint32_t openError = g_request.header.openError;
+        const RequestHeader& h = g_request.header;
+        ScanFile file = {fd >= 0 ? fd + 1 : kNoHandle, h.openError, h.size, h.sizeError};
         if (fd >= 0 && fd != kWorkerFile) {
             // Not where the sandbox lets it be read: never happens while
             // nothing else is open, and then no read is tried.
             close(fd);
-            fd = -1;
-            openError = EBADF;
+            file.handle = kNoHandle;
+            file.openError = EBADF;
         }
-        OsHandle file = fd >= 0 ? fd + 1 : kNoHandle;
-        uint32_t exitCode = check(g_request.name, g_request.header.flags, file, openError, WorkerSink);
+        uint32_t exitCode = check(g_request.name, h.flags, &file, WorkerSink);
         if (!SendReply(1, exitCode)) _exit(0);
     }
 }
@@ -147,8 +153,7 @@ void ArrangeDescriptors(int socket) {
 
 struct Pending {
     const WChar* name;
-    int fd;
-    uint32_t openError;
+    ScanFile file;
 };
 
 struct Opener {
@@ -196,7 +201,8 @@ uint32_t EndWorker(Opener& o) {
 // room now (the worker is busy) or the worker is gone.
 bool SendNext(Opener& o) {
     const Pending& p = o.ring[(o.head + o.sent) % kScanWindow];
-    g_request.header = {o.flags, p.openError};
+    g_request.header = {o.flags, p.file.openError, p.file.size, p.file.sizeError};
+    int fd = static_cast<int>(p.file.handle) - 1;
     size_t units = 0;
     while (p.name[units] != 0) g_request.name[units] = p.name[units], ++units;
     struct iovec part = {&g_request, sizeof g_request.header + units * sizeof(WChar)};
@@ -207,14 +213,14 @@ bool SendNext(Opener& o) {
     struct msghdr message = {};
     message.msg_iov = &part;
     message.msg_iovlen = 1;
-    if (p.fd >= 0) {
+    if (p.file.handle != kNoHandle) {
         message.msg_control = control.room;
         message.msg_controllen = sizeof control.room;
         struct cmsghdr* c = CMSG_FIRSTHDR(&message);
         c->cmsg_level = SOL_SOCKET;
         c->cmsg_type = SCM_RIGHTS;
         c->cmsg_len = CMSG_LEN(sizeof(int));
-        memcpy(CMSG_DATA(c), &p.fd, sizeof p.fd);
+        memcpy(CMSG_DATA(c), &fd, sizeof fd);
     }
     ssize_t n;
     do {
@@ -229,23 +235,14 @@ bool SendNext(Opener& o) {
 bool TakeName(Opener& o, const ScanCallbacks* callbacks) {
     const WChar* name = callbacks->nextName();
     if (name == nullptr) return false;
-    Pending& p = o.ring[(o.head + o.count) % kScanWindow];
-    p = {name, -1, 0};
-    if (ScanNameFits(name)) {
-        OsHandle file = g_platform.openFile(name);
-        if (file == kNoHandle) {
-            p.openError = g_platform.lastError();
-        } else {
-            p.fd = static_cast<int>(file) - 1;
-        }
-    }
+    o.ring[(o.head + o.count) % kScanWindow] = {name, ScanOpen(name)};
     ++o.count;
     return true;
 }
 
 void EndRecord(Opener& o, const ScanCallbacks* callbacks, uint32_t exitCode) {
     Pending& p = o.ring[o.head];
-    if (p.fd >= 0) g_platform.closeFile(p.fd + 1);
+    if (p.file.handle != kNoHandle) g_platform.closeFile(p.file.handle);
     o.head = (o.head + 1) % kScanWindow;
     --o.count;
     if (o.sent > 0) --o.sent;
@@ -264,21 +261,35 @@ bool PosixCheckAll(ScanCheck check, uint32_t flags, const ScanCallbacks* callbac
         while (o.socket >= 0 && o.sent < o.count && SendNext(o)) {
         }
         if (o.count == 0) break;
-        ssize_t n = -1;
+        // Every reply that is there, up to kRepliesAtOnce, in one call.
+        int got = -1;
         if (o.socket >= 0) {
+            static struct iovec parts[kRepliesAtOnce];
+            static struct mmsghdr messages[kRepliesAtOnce];
+            for (unsigned i = 0; i < kRepliesAtOnce; ++i) {
+                parts[i] = {&g_replies[i], sizeof g_replies[i]};
+                messages[i] = {};
+                messages[i].msg_hdr.msg_iov = &parts[i];
+                messages[i].msg_hdr.msg_iovlen = 1;
+            }
             // A worker that dies with requests unread leaves ECONNRESET, which
             // the next call reports before the replies it sent first; the
             // call after that reads them, then the end.
             do {
-                n = recv(o.socket, &g_reply, sizeof g_reply, 0);  // the opener is not sandboxed
-            } while (n < 0 && (errno == EINTR || errno == ECONNRESET));
+                got = recvmmsg(o.socket, messages, kRepliesAtOnce, MSG_WAITFORONE, nullptr);
+            } while (got < 0 && (errno == EINTR || errno == ECONNRESET));
+            for (int i = 0; i < got; ++i) {
+                uint32_t n = messages[i].msg_len;
+                if (n < sizeof(ReplyHeader)) {
+                    got = i == 0 ? 0 : i;  // the end of the worker, after what came before it
+                    break;
+                }
+                const Reply& reply = g_replies[i];
+                if (n > sizeof(ReplyHeader)) callbacks->recordLines(reply.lines, n - sizeof(ReplyHeader));
+                if (reply.header.last != 0) EndRecord(o, callbacks, reply.header.exitCode);
+            }
         }
-        if (n >= static_cast<ssize_t>(sizeof(ReplyHeader))) {
-            uint32_t lines = static_cast<uint32_t>(n) - sizeof(ReplyHeader);
-            if (lines != 0) callbacks->recordLines(g_reply.lines, lines);
-            if (g_reply.header.last != 0) EndRecord(o, callbacks, g_reply.header.exitCode);
-            continue;
-        }
+        if (got > 0) continue;
         // The worker is gone, in the middle of the oldest record: that record
         // says so, and a new worker takes the rest, their files still open.
         if (o.socket >= 0) {

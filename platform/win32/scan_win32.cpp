@@ -30,13 +30,8 @@ void WinCloseList(OsHandle list) { CloseHandle(reinterpret_cast<HANDLE>(list)); 
 bool WinCheckAll(ScanCheck check, uint32_t flags, const ScanCallbacks* callbacks) {
     g_platform.restrictProcess(kNoHandle);
     for (const WChar* name; (name = callbacks->nextName()) != nullptr;) {
-        OsHandle file = kNoHandle;
-        uint32_t error = 0;
-        if (ScanNameFits(name)) {
-            file = g_platform.openFile(name);
-            if (file == kNoHandle) error = g_platform.lastError();
-        }
-        callbacks->recordEnd(check(name, flags, file, error, callbacks->recordLines));
+        ScanFile file = ScanOpen(name);
+        callbacks->recordEnd(check(name, flags, &file, callbacks->recordLines));
     }
     return true;
 }

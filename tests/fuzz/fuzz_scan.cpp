@@ -63,13 +63,8 @@ bool CheckHere(ScanCheck check, uint32_t flags, const ScanCallbacks* callbacks) 
             callbacks->recordEnd(kScanCheckLost | (name[1] & 0x1F));
             continue;
         }
-        OsHandle file = kNoHandle;
-        uint32_t error = 0;
-        if (ScanNameFits(name)) {
-            file = g_platform.openFile(name);
-            if (file == kNoHandle) error = g_platform.lastError();
-        }
-        callbacks->recordEnd(check(name, flags, file, error, callbacks->recordLines));
+        ScanFile file = ScanOpen(name);
+        callbacks->recordEnd(check(name, flags, &file, callbacks->recordLines));
     }
     return true;
 }

@@ -32,13 +32,16 @@ void RecordEnd(uint32_t code) {
 // with "crash" faults; "open:NAME" tries to open NAME itself, and its code is
 // the error; any other record holds one frame with the file's
 // first four bytes (or nothing), and the code is the open's error.
-uint32_t FakeCheck(const WChar* name, uint32_t, OsHandle file, uint32_t openError, ScanSink sink) {
+uint32_t FakeCheck(const WChar* name, uint32_t, const ScanFile* given, ScanSink sink) {
+    OsHandle file = given->handle;
+    uint32_t openError = given->openError;
     if (name[0] == u'c' && name[1] == u'r') __builtin_trap();
     if (name[0] == u'o' && name[4] == u':') {
         OsHandle opened = g_platform.openFile(name + 5);
         if (file != kNoHandle) g_platform.closeFile(file);
         return opened == kNoHandle ? g_platform.lastError() : 0;
     }
+    if (file != kNoHandle && given->size != 8) return 99;  // the size as the opener found it
     uint8_t frame[3 + 4] = {1, 0, 0};
     uint32_t got = 0;
     if (file != kNoHandle) {
