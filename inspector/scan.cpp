@@ -50,11 +50,14 @@ Platform g_system;
 uint8_t g_out[64 * 1024];
 uint32_t g_outUsed;
 bool g_writeFailed;
+uint32_t g_writeError;  // kept: the checks still under way change the last error
 bool g_outConsole;
 OsHandle g_outputHandle;
 
 void FlushOutput() {
-    if (g_outUsed == 0 || g_writeFailed) {
+    // A closed standard output loses the lines, as a sondrel run's are lost;
+    // the count and the status still tell.
+    if (g_outUsed == 0 || g_writeFailed || g_outputHandle == kNoHandle) {
         g_outUsed = 0;
         return;
     }
@@ -81,7 +84,10 @@ void FlushOutput() {
     }
     g_outUsed = 0;
     // A failed write is the one thing that ends the run.
-    if (!written) g_writeFailed = true;
+    if (!written) {
+        g_writeFailed = true;
+        g_writeError = g_platform.lastError();
+    }
 }
 
 void OutBytes(const uint8_t* bytes, uint32_t count) {
@@ -755,6 +761,7 @@ uint32_t Scan(const WChar* arguments) {
         return kScanCannotWrite;
     }
     if (g_writeFailed) {
+        g_platform.setLastError(g_writeError);
         ReportError(u"Cannot write output (%s)", LastErrorText(error));
         ReportCounts();
         return kScanCannotWrite;
