@@ -110,10 +110,6 @@ void ArrangeDescriptors(int socket) {
 
 [[noreturn]] void WorkerMain(int socket, ScanCheck check) {
     ArrangeDescriptors(socket);
-    // The backend remembers the size of the last file it opened; in a worker
-    // made after the opener opened files, that may name descriptor 4. Closing
-    // it (already closed) forgets it.
-    g_platform.closeFile(kWorkerFile + 1);
     g_sandboxSocket = kWorkerSocket;
     g_platform.restrictProcess(kWorkerFile + 1);
     for (;;) {
