@@ -29,9 +29,9 @@ constexpr uint32_t kFlagFields = 2;
 constexpr uint32_t kFlagVerbose = 4;
 
 struct ScanOptions {
-    uint32_t flags;    // the user's -o -f -v
-    bool json;
-    bool nulSeparated;  // -0
+    uint32_t flags;         // the user's -o -f -v
+    bool json;              // --json
+    bool nulSeparated;      // -0
     const WChar* listName;  // --files-from, or null
 };
 
@@ -525,7 +525,9 @@ struct CodeCount {
     uint32_t code;
     uint32_t files;
 };
-CodeCount g_counts[32];
+// Room for every code a record can have: sondrel's nine and 128 + each
+// signal (up to 64).
+CodeCount g_counts[80];
 uint32_t g_countsUsed;
 uint32_t g_files;
 bool g_allUsable = true;
@@ -539,7 +541,6 @@ void Count(uint32_t code) {
         ++g_counts[i].files;
         return;
     }
-    // The codes a record can have are few; a table this size never fills.
     if (g_countsUsed == sizeof g_counts / sizeof g_counts[0]) return;
     for (uint32_t k = g_countsUsed; k > i; --k) g_counts[k] = g_counts[k - 1];
     g_counts[i] = {code, 1};
@@ -552,13 +553,13 @@ void RecordEnd(uint32_t exitCode) {
         // As a shell reports a program that a signal ended.
         uint32_t signal = exitCode & 0xFF;
         exitCode = 128 + signal;
-        static const uint8_t frame[] = {2, 0, 0};
-        static uint8_t line[3 + 96];
+        // One line on standard error, framed as a captured one.
+        static uint8_t line[3 + 64 * 3];
         static WChar text[64];
         uint32_t n = signal != 0 ? FormatText(text, 64, u"The check of this file ended early (signal %u)\n", signal)
                                  : FormatText(text, 64, u"The check of this file ended early\n");
         n = g_platform.toUtf8(text, n, line + 3);
-        line[0] = frame[0];
+        line[0] = 2;
         line[1] = static_cast<uint8_t>(n);
         line[2] = 0;
         RecordLines(line, 3 + n);
