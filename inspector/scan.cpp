@@ -127,7 +127,37 @@ WChar g_names[kScanWindow][kScanNameUnits + 1];
 uint32_t g_nameNext;    // the slot the next name goes to
 uint32_t g_recordSlot;  // the slot of the oldest unfinished record
 
-const WChar* g_argumentPosition;  // the next name among the arguments, or null
+// The arguments, read one at a time: from the system's own list where it
+// keeps one (POSIX argv, of any length), else split from the command line as
+// sondrel splits it (Windows).
+struct ArgumentCursor {
+    const WChar* position;  // in the command line
+    uint32_t index;         // in the system's list
+};
+ArgumentCursor g_arguments;
+bool g_namesInArguments;  // the options ended before the last argument
+
+// The next argument into buffer, cut to capacity - 1 units; false when
+// there is none.
+bool NextArgument(WChar* buffer, uint32_t capacity) {
+    if (g_scanPlatform.argumentCount != nullptr) {
+        if (g_arguments.index >= g_scanPlatform.argumentCount()) return false;
+        g_scanPlatform.argument(g_arguments.index++, buffer, capacity);
+        return true;
+    }
+    if (*g_arguments.position == 0) return false;
+    const WChar* rest = NextToken(g_arguments.position, buffer, capacity, kBlankSet, kTokenFileName);
+    g_arguments.position = SkipCharsInSet(rest, kBlankSet);
+    return true;
+}
+
+bool ArgumentsLeft() {
+    ArgumentCursor mark = g_arguments;
+    static WChar first[2];
+    bool left = NextArgument(first, 2);
+    g_arguments = mark;
+    return left;
+}
 
 OsHandle g_list = kNoHandle;
 bool g_listOpenedHere;
@@ -212,12 +242,8 @@ bool NextListName(WChar* out) {
 const WChar* NextName() {
     if (g_writeFailed) return nullptr;
     WChar* slot = g_names[g_nameNext];
-    if (g_argumentPosition != nullptr) {
-        const WChar* rest = NextToken(g_argumentPosition, slot, kScanNameUnits + 1, kBlankSet, kTokenFileName);
-        g_argumentPosition = rest == nullptr ? nullptr : SkipCharsInSet(rest, kBlankSet);
-        if (g_argumentPosition != nullptr && *g_argumentPosition == 0) g_argumentPosition = nullptr;
-        if (rest == nullptr) return NextName();
-    } else if (g_list == kNoHandle || !NextListName(slot)) {
+    if (!(g_namesInArguments && NextArgument(slot, kScanNameUnits + 1)) &&
+        (g_list == kNoHandle || !NextListName(slot))) {
         return nullptr;
     }
     g_nameNext = (g_nameNext + 1) % kScanWindow;
@@ -666,18 +692,15 @@ WChar g_listNameBuffer[kScanNameUnits + 1];
 
 // The options, up to the first name or "--". Returns kScanAllUsable to go
 // on, or the status to end with.
-uint32_t ParseScanOptions(const WChar*& position, bool* done) {
-    static WChar word[64];
-    static WChar echo[kEchoRoom];
+uint32_t ParseScanOptions(bool* done) {
+    static WChar word[kEchoRoom];
     *done = false;
-    while (*position != 0) {
-        const WChar* rest = NextToken(position, word, 64, kBlankSet, kTokenFileName);
-        if (word[0] != u'-' || word[1] == 0) return kScanAllUsable;  // a name
-        const WChar* after = SkipCharsInSet(rest, kBlankSet);
-        if (Same(word, "--")) {
-            position = after;
+    for (ArgumentCursor mark = g_arguments; NextArgument(word, kEchoRoom); mark = g_arguments) {
+        if (word[0] != u'-' || word[1] == 0) {  // a name: the names begin here
+            g_arguments = mark;
             return kScanAllUsable;
         }
+        if (Same(word, "--")) return kScanAllUsable;
         if (Same(word, "-o")) {
             g_options.flags |= kFlagOffsets;
         } else if (Same(word, "-f")) {
@@ -689,12 +712,10 @@ uint32_t ParseScanOptions(const WChar*& position, bool* done) {
         } else if (Same(word, "--json")) {
             g_options.json = true;
         } else if (Same(word, "--files-from")) {
-            if (*after == 0) {
+            if (!NextArgument(g_listNameBuffer, kScanNameUnits + 1)) {
                 ReportError(u"No list named after --files-from");
                 return kScanBadCommandLine;
             }
-            after = SkipCharsInSet(NextToken(after, g_listNameBuffer, kScanNameUnits + 1, kBlankSet, kTokenFileName),
-                                   kBlankSet);
             g_options.listName = g_listNameBuffer;
         } else if (Same(word, "--help")) {
             PrintMessage(u"%s", kScanUsage);
@@ -706,11 +727,10 @@ uint32_t ParseScanOptions(const WChar*& position, bool* done) {
             *done = true;
             return kScanAllUsable;
         } else {
-            NextToken(position, echo, kEchoRoom, kBlankSet, kTokenFileName);
-            ReportError(u"Invalid option \"%s\"", EchoText(echo, echo));
+            static WChar echo[kEchoRoom];
+            ReportError(u"Invalid option \"%s\"", EchoText(word, echo));
             return kScanBadCommandLine;
         }
-        position = after;
     }
     return kScanAllUsable;
 }
@@ -730,16 +750,16 @@ uint32_t Scan(const WChar* arguments) {
         ReportError(u"Cannot initialize application");
         return kScanCannotWrite;
     }
-    const WChar* position = SkipCharsInSet(arguments, kBlankSet);
-    if (*position == 0) {
+    g_arguments = {SkipCharsInSet(arguments, kBlankSet), 0};
+    if (!ArgumentsLeft()) {
         PrintMessage(u"%s", kScanUsage);
         return kScanBadCommandLine;
     }
     bool done = false;
-    uint32_t status = ParseScanOptions(position, &done);
+    uint32_t status = ParseScanOptions(&done);
     if (status != kScanAllUsable || done) return status;
-    g_argumentPosition = *position != 0 ? position : nullptr;
-    if (g_argumentPosition == nullptr && g_options.listName == nullptr) {
+    g_namesInArguments = ArgumentsLeft();
+    if (!g_namesInArguments && g_options.listName == nullptr) {
         ReportError(u"No file names: give them as arguments or with --files-from");
         return kScanBadCommandLine;
     }
@@ -820,7 +840,8 @@ void ResetScan() {
     g_writeFailed = false;
     g_nameNext = 0;
     g_recordSlot = 0;
-    g_argumentPosition = nullptr;
+    g_arguments = {};
+    g_namesInArguments = false;
     g_list = kNoHandle;
     g_listOpenedHere = false;
     g_listUsed = 0;

@@ -53,6 +53,14 @@ struct ScanCallbacks {
 };
 
 struct ScanPlatform {
+    // The arguments one at a time, where the system keeps them so (POSIX
+    // argv, which has no limit of length, unlike a command line of 32767
+    // units); null where the command line is one text to split (Windows).
+    void (*keepArguments)(int argc, char** argv);
+    uint32_t (*argumentCount)();
+    // Argument index (after the program name) in UTF-16, bytes that are not
+    // UTF-8 as U+DC80..U+DCFF, cut to capacity - 1 units and terminated.
+    void (*argument)(uint32_t index, WChar* buffer, uint32_t capacity);
     // Opens a list of names for reading: a file, a pipe or a FIFO (a shell's
     // <(find ...)); kNoHandle on failure, with the last error set.
     OsHandle (*openList)(const WChar* name);

@@ -20,6 +20,7 @@
 
 #include "platform/posix/sandbox.h"
 #include "platform/scan.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -330,10 +331,45 @@ bool PosixReadList(OsHandle list, void* buffer, uint32_t count, uint32_t* got) {
 
 void PosixCloseList(OsHandle list) { close(static_cast<int>(list) - 1); }
 
+// --- The arguments ---------------------------------------------------------------
+
+int g_argc;
+char** g_argv;
+
+void PosixKeepArguments(int argc, char** argv) {
+    g_argc = argc;
+    g_argv = argv;
+}
+
+uint32_t PosixArgumentCount() { return g_argc > 1 ? static_cast<uint32_t>(g_argc - 1) : 0; }
+
+// As the command line sondrel gets is made: a byte that does not begin valid
+// UTF-8 becomes U+DC80..U+DCFF, which turns back into the same byte.
+void PosixArgument(uint32_t index, WChar* buffer, uint32_t capacity) {
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(g_argv[index + 1]);
+    size_t n = strlen(g_argv[index + 1]);
+    uint32_t w = 0;
+    for (size_t i = 0; i < n && w + 1 < capacity;) {
+        uint32_t cp;
+        uint32_t length = DecodeUtf8(bytes + i, n - i, &cp);
+        if (length == 0) {
+            cp = 0xDC00 | bytes[i];
+            length = 1;
+        }
+        i += length;
+        WChar units[2];
+        for (uint32_t u = 0, count = EncodeUtf16(cp, units); u < count && w + 1 < capacity; ++u) buffer[w++] = units[u];
+    }
+    buffer[w] = 0;
+}
+
 // --- The table -------------------------------------------------------------------
 
 constexpr ScanPlatform PosixScanPlatform() {
     ScanPlatform p{};
+    p.keepArguments = PosixKeepArguments;
+    p.argumentCount = PosixArgumentCount;
+    p.argument = PosixArgument;
     p.openList = PosixOpenList;
     p.readList = PosixReadList;
     p.closeList = PosixCloseList;

@@ -36,8 +36,12 @@ bool WinCheckAll(ScanCheck check, uint32_t flags, const ScanCallbacks* callbacks
     return true;
 }
 
+// The command line is split as sondrel splits it: no list of arguments here.
+void WinKeepArguments(int, char**) {}
+
 constexpr ScanPlatform WinScanPlatform() {
     ScanPlatform p{};
+    p.keepArguments = WinKeepArguments;
     p.openList = WinOpenList;
     p.readList = WinReadList;
     p.closeList = WinCloseList;

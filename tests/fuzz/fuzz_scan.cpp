@@ -105,6 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fake.files[std::u16string(name.begin(), name.end())] = parts[i];
     }
     ScanPlatform savedScan = g_scanPlatform;
+    g_scanPlatform.argumentCount = nullptr;  // the arguments below are one text
     g_scanPlatform.openList = OpenList;
     g_scanPlatform.readList = ReadList;
     g_scanPlatform.closeList = CloseList;
