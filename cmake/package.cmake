@@ -12,7 +12,10 @@ finds: the file and RIFF sizes, every chunk with its offset and size, the
 format descriptor of the fmt chunk in one line or field by field, and
 where the sample data lies. Damaged and unusual files are described, not
 refused; the exit status tells usable files from the rest, so scripts can
-check many files at once.")
+check many files at once.
+.
+sondrel-scan checks many files in one run, each file's report exactly
+sondrel's, as blocks of text or as JSON records.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_RESOURCE_FILE_README ${CMAKE_SOURCE_DIR}/README.md)
 # The packaged program without symbols and debug sections (the Windows

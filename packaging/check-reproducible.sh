@@ -76,5 +76,5 @@ for pattern in 'linux/sondrel_*_amd64.deb' 'windows/sondrel-*-win64.zip'; do
 done
 mkdir -p "$out"
 cp "$work"/one/sondrel/build/linux/sondrel_*_amd64.deb "$work"/one/sondrel/build/windows/sondrel-*-win64.zip \
-   "$work"/one/sondrel/build/linux/sondrel.1 "$out"/
+   "$work"/one/sondrel/build/linux/sondrel.1 "$work"/one/sondrel/build/linux/sondrel-scan.1 "$out"/
 exit $status

@@ -26,15 +26,16 @@ check() {  # description, command...
     fi
 }
 
-exe=$linux/sondrel
 core=$linux/libsondrel_core.a
-[[ -f $exe && -f $core ]] || { echo "hardening.sh: no sondrel and libsondrel_core.a in $linux" >&2; exit 2; }
-echo "$exe"
-check "position-independent (ELF type DYN)" sh -c "readelf -hW '$exe' | grep -q 'Type: *DYN'"
-check "static: no program interpreter" sh -c "! readelf -lW '$exe' | grep -q INTERP"
-check "RELRO segment" sh -c "readelf -lW '$exe' | grep -q GNU_RELRO"
-check "immediate binding (BIND_NOW)" sh -c "readelf -dW '$exe' | grep -q BIND_NOW"
-check "PIE flag" sh -c "readelf -dW '$exe' | grep -q 'FLAGS_1.*PIE'"
+[[ -f $linux/sondrel && -f $core ]] || { echo "hardening.sh: no sondrel and libsondrel_core.a in $linux" >&2; exit 2; }
+for exe in "$linux/sondrel" "$linux/sondrel-scan"; do
+    echo "$exe"
+    check "position-independent (ELF type DYN)" sh -c "readelf -hW '$exe' | grep -q 'Type: *DYN'"
+    check "static: no program interpreter" sh -c "! readelf -lW '$exe' | grep -q INTERP"
+    check "RELRO segment" sh -c "readelf -lW '$exe' | grep -q GNU_RELRO"
+    check "immediate binding (BIND_NOW)" sh -c "readelf -dW '$exe' | grep -q BIND_NOW"
+    check "PIE flag" sh -c "readelf -dW '$exe' | grep -q 'FLAGS_1.*PIE'"
+done
 check "the program's objects call the stack protector" sh -c "nm '$core' | grep -q 'U __stack_chk_fail'"
 if [[ $(uname -m) == x86_64 ]]; then
     # Every object of the program, one note each.
@@ -44,12 +45,13 @@ if [[ $(uname -m) == x86_64 ]]; then
 fi
 
 if [[ -n $windows ]]; then
-    exe=$windows/sondrel.exe
-    echo "$exe"
-    dll=$(x86_64-w64-mingw32-objdump -p "$exe" | grep -A12 '^DllCharacteristics')
-    for flag in DYNAMIC_BASE HIGH_ENTROPY_VA NX_COMPAT; do
-        check "$flag" grep -q "$flag" <<<"$dll"
+    for exe in "$windows/sondrel.exe" "$windows/sondrel-scan.exe"; do
+        echo "$exe"
+        dll=$(x86_64-w64-mingw32-objdump -p "$exe" | grep -A12 '^DllCharacteristics')
+        for flag in DYNAMIC_BASE HIGH_ENTROPY_VA NX_COMPAT; do
+            check "$flag" grep -q "$flag" <<<"$dll"
+        done
+        check "the stack protector is linked in" sh -c "x86_64-w64-mingw32-nm '$exe' | grep -q __stack_chk_fail"
     done
-    check "the stack protector is linked in" sh -c "x86_64-w64-mingw32-nm '$exe' | grep -q __stack_chk_fail"
 fi
 exit $failed

@@ -52,6 +52,7 @@
 #endif
 
 #include "platform/platform.h"
+#include "platform/posix/sandbox.h"
 #include "platform/text.h"
 
 namespace {
@@ -414,16 +415,18 @@ constexpr void EmitRule(Filter& f, const SandboxRule& rule) {
     for (int i = 0; i < missCount; ++i) f.code[misses[i]].jf = static_cast<uint8_t>(f.length - misses[i] - 1);
 }
 
-// A filter that allows the calls of both tables and refuses every other. A
-// call of another architecture's numbering (x86-64's i386 entry) is refused
-// before its number is read.
-constexpr Filter BuildFilter(const SandboxRule* rules, size_t count, const SandboxRule* extra, size_t extraCount) {
+// A filter that allows the calls of the three tables and refuses every
+// other. A call of another architecture's numbering (x86-64's i386 entry) is
+// refused before its number is read.
+constexpr Filter BuildFilter(const SandboxRule* rules, size_t count, const SandboxRule* extra, size_t extraCount,
+                             const SandboxRule* more, size_t moreCount) {
     Filter f{};
     Emit(f, BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, arch)));
     Emit(f, BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kAuditArch, 1, 0));
     Emit(f, BPF_STMT(BPF_RET | BPF_K, kRefuse));
     for (size_t i = 0; i < count; ++i) EmitRule(f, rules[i]);
     for (size_t i = 0; i < extraCount; ++i) EmitRule(f, extra[i]);
+    for (size_t i = 0; i < moreCount; ++i) EmitRule(f, more[i]);
     Emit(f, BPF_STMT(BPF_RET | BPF_K, kRefuse));
     return f;
 }
@@ -490,12 +493,26 @@ constexpr SandboxRule kSanitizerRules[] = {
     {SYS_tgkill, {}},       {SYS_sched_yield, {}}, {SYS_madvise, {}},
     {SYS_rt_sigreturn, {}}, {SYS_exit, {}},  {SYS_mprotect, {Masked(2, PROT_EXEC, 0)}},
 };
-constexpr Filter kRunFilter = BuildFilter(kRunRules, sizeof kRunRules / sizeof kRunRules[0], kSanitizerRules,
-                                          sizeof kSanitizerRules / sizeof kSanitizerRules[0]);
+constexpr size_t kSanitizerRuleCount = sizeof kSanitizerRules / sizeof kSanitizerRules[0];
 #else
-constexpr Filter kRunFilter = BuildFilter(kRunRules, sizeof kRunRules / sizeof kRunRules[0], nullptr, 0);
+constexpr const SandboxRule* kSanitizerRules = nullptr;
+constexpr size_t kSanitizerRuleCount = 0;
 #endif
+
+// A worker of sondrel-scan also takes each file's descriptor from its
+// socket and sends the file's record back, on that socket alone.
+constexpr SandboxRule kScanWorkerRules[] = {
+    {SYS_recvmsg, {Is(0, kScanWorkerSocket)}},
+    {SYS_sendmsg, {Is(0, kScanWorkerSocket)}},
+};
+
+constexpr size_t kRunRuleCount = sizeof kRunRules / sizeof kRunRules[0];
+constexpr Filter kRunFilter =
+    BuildFilter(kRunRules, kRunRuleCount, kSanitizerRules, kSanitizerRuleCount, nullptr, 0);
+constexpr Filter kScanWorkerFilter = BuildFilter(kRunRules, kRunRuleCount, kSanitizerRules, kSanitizerRuleCount,
+                                                 kScanWorkerRules, sizeof kScanWorkerRules / sizeof kScanWorkerRules[0]);
 static_assert(!kRunFilter.full && kRunFilter.standInCount == 3, "the filter fits, with its three stand-ins");
+static_assert(!kScanWorkerFilter.full && kScanWorkerFilter.standInCount == 3, "the worker's filter fits too");
 
 // Static, about a kilobyte: the stand-ins are filled in here.
 Filter g_filter = kRunFilter;
@@ -544,7 +561,13 @@ bool PosixRestrictProcess(OsHandle file) {
     // the filter too: a run under it goes unsandboxed.
     if (RUNNING_ON_VALGRIND) return true;
     const uint32_t fd = static_cast<uint32_t>(FdOf(file));
-    CloseInherited(static_cast<int>(fd));
+    // A scanning worker has arranged its descriptors itself: its socket, and
+    // the file's number still free for the first file it is handed.
+    if (g_sandboxScanWorker) {
+        g_filter = kScanWorkerFilter;
+    } else {
+        CloseInherited(static_cast<int>(fd));
+    }
     if (fd == static_cast<uint32_t>(g_lastOpened.fd)) g_lastOpened.where = -1;
 #ifdef SONDREL_SANITIZED_BUILD
     // The leak check at exit needs /proc and ptrace, which stay refused: it
@@ -856,5 +879,7 @@ constexpr Platform PosixPlatform() {
 }
 
 }  // namespace
+
+bool g_sandboxScanWorker = false;
 
 Platform g_platform = PosixPlatform();

@@ -3,10 +3,14 @@
 // this machine even when the program is built for another one, which it then
 // starts through that build's emulator (Wine, qemu-user).
 //
-// Usage: runs RUNS_FILE NAME SYSTEM PROGRAM [LAUNCHER] [-- EMULATOR...]
+// Usage: runs [--scan SCAN [--compare]] RUNS_FILE NAME SYSTEM PROGRAM [LAUNCHER] [-- EMULATOR...]
 //   SYSTEM is posix or windows: the run's lines for that system are the ones
 //   compared. On windows, LAUNCHER (launch.exe) starts the program with the
-//   command line the run decides.
+//   command line the run decides. A run marked "program: sondrel-scan" runs
+//   SCAN instead of PROGRAM. With --compare, a run of PROGRAM that names one
+//   file is run through SCAN instead, which must give what PROGRAM gives
+//   with SONDREL_ENCODING=utf-8, as text and as a JSON record; other runs
+//   are skipped (exit 77).
 // Exits 0 when the run ends as listed, 1 when it does not (naming the run's
 // line and showing what differs), 2 when the run cannot be found or made.
 #include <stdlib.h>
@@ -29,6 +33,7 @@ struct Run {
     std::vector<std::pair<std::string, std::string>> files;  // name (and " @size"), recipe
     std::string environment, arguments, commandLine, hold = "-", limit, pipe;
     bool terminal = false;
+    bool scan = false;  // "program: sondrel-scan"
     std::vector<std::string> out, err;  // "[system] " before a line of one system
     int code = -1;
 };
@@ -67,6 +72,8 @@ Run FindRun(const std::string& path, const std::string& name, std::string* probl
             run.limit = value;
         } else if (Starts(line, "pipe: ")) {
             run.pipe = value;
+        } else if (line == "program: sondrel-scan") {
+            run.scan = true;
         } else if (line == "terminal") {
             run.terminal = true;
         } else if (Starts(line, "exit ")) {
@@ -171,11 +178,93 @@ std::string Expected(const std::vector<std::string>& lines, const std::string& s
     return text;
 }
 
+constexpr int kSkipped = 77;
+
+struct Launch {
+    std::string dir, launcher;
+    bool windows;
+    std::vector<std::string> emulator;
+};
+
+// Runs program with these shell words and environment; its streams land in
+// OUT.out and OUT.err of the run's folder.
+int RunAs(Run run, const Launch& l, const std::string& program, const std::string& arguments,
+          const std::string& environment, const std::string& out) {
+    run.arguments = arguments;
+    run.environment = environment;
+    int code = Shell(Command(run, l.dir, l.windows, program, l.launcher, l.emulator));
+    Shell("cd " + ShellQuote(l.dir) + " && mv run.out " + out + ".out && mv run.err " + out + ".err");
+    return code;
+}
+
+// The arguments of a run as the shell splits them.
+std::vector<std::string> Words(const Run& run, const std::string& dir) {
+    Shell("cd " + ShellQuote(dir) + " && sh -c 'for a; do printf \"%s\\0\" \"$a\"; done' sh " + run.arguments +
+          " >words");
+    std::vector<std::string> words;
+    std::string all = ReadWhole(dir + "/words");
+    for (size_t at = 0, end; (end = all.find('\0', at)) != std::string::npos; at = end + 1) {
+        words.push_back(all.substr(at, end - at));
+    }
+    return words;
+}
+
+// A run that names one file, as sondrel-scan sees it: the file's block and
+// its JSON record hold exactly the lines and the code of the sondrel run.
+int CompareScan(const Run& run, const Launch& l, const std::string& sondrel, const std::string& scan,
+                const std::string& checker) {
+    if (run.scan || run.terminal || !run.commandLine.empty() || run.hold != "-" || !run.limit.empty() ||
+        !run.pipe.empty() || run.arguments.find_first_of("<>") != std::string::npos) {
+        return kSkipped;
+    }
+    std::vector<std::string> words = Words(run, l.dir);
+    std::string options;
+    size_t i = 0;
+    for (; i < words.size() && (words[i] == "-o" || words[i] == "-f" || words[i] == "-v"); ++i) options += words[i] + " ";
+    if (i + 1 != words.size() || (!words[i].empty() && words[i][0] == '-')) return kSkipped;
+    const std::string name = words[i], named = options + "-- " + ShellQuote(name);
+    std::ofstream(l.dir + "/name", std::ios::binary) << name;
+
+    const int code = RunAs(run, l, sondrel, run.arguments, "SONDREL_ENCODING=utf-8", "sondrel");
+    const std::string out = ReadWhole(l.dir + "/sondrel.out"), err = ReadWhole(l.dir + "/sondrel.err");
+    const std::string counted = "Checked 1 file: 1 with exit code " + std::to_string(code) + "\n";
+    std::vector<std::string> problems;
+    const int textCode = RunAs(run, l, scan, named, "", "text");
+    std::string text = ReadWhole(l.dir + "/text.out");
+    const size_t firstEnd = text.find('\n');
+    const bool plainName = name.find_first_of("\x01\x02\x03\x04\x05\x06\x07\x08\t\n\x0b\x0c\r\x1b\x7f\x80\x85\x9b") ==
+                           std::string::npos;
+    if (text.compare(0, 4, "==> ") != 0 || firstEnd == std::string::npos ||
+        (plainName && !l.windows && text.substr(0, firstEnd) != "==> " + name)) {
+        problems.push_back("the block does not open with the name: " + text.substr(0, firstEnd));
+    } else if (text.substr(firstEnd + 1) != out + err + "<== exit code " + std::to_string(code) + "\n") {
+        problems.push_back("the block:\n" + text + "--- sondrel:\n" + out + err);
+    }
+    if (ReadWhole(l.dir + "/text.err") != counted) problems.push_back("the count: " + ReadWhole(l.dir + "/text.err"));
+    if (textCode != (code == 0 ? 0 : 1)) problems.push_back("exit status " + std::to_string(textCode));
+    RunAs(run, l, scan, "--json " + named, "", "json");
+    if (Shell("cd " + ShellQuote(l.dir) + " && python3 " + ShellQuote(checker) +
+              " json.out sondrel.out sondrel.err " + std::to_string(code) + " name >json.check") != 0) {
+        problems.push_back("the JSON record:\n" + ReadWhole(l.dir + "/json.check") + ReadWhole(l.dir + "/json.out"));
+    }
+    if (problems.empty()) return 0;
+    for (const std::string& problem : problems) std::cout << "--- sondrel-scan: " << problem << "\n";
+    return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::string scan;
+    bool compare = false;
+    if (argc > 2 && std::string(argv[1]) == "--scan") {
+        scan = argv[2];
+        compare = argc > 3 && std::string(argv[3]) == "--compare";
+        argv += compare ? 3 : 2;
+        argc -= compare ? 3 : 2;
+    }
     if (argc < 5) {
-        std::cerr << "usage: runs RUNS_FILE NAME SYSTEM PROGRAM [LAUNCHER] [-- EMULATOR...]\n";
+        std::cerr << "usage: runs [--scan SCAN [--compare]] RUNS_FILE NAME SYSTEM PROGRAM [LAUNCHER] [-- EMULATOR...]\n";
         return 2;
     }
     const std::string list = argv[1], system = argv[3];
@@ -200,13 +289,21 @@ int main(int argc, char** argv) {
     }
     run.arguments = Substitute(run.arguments, dir, windows);
     run.commandLine = Substitute(run.commandLine, dir, windows);
-    int code = Shell(Command(run, dir, windows, argv[4], launcher, emulator));
+    if (compare) {
+        const std::string checker = list.substr(0, list.rfind('/')) + "/../runner/scan_record.py";
+        const int result = CompareScan(run, Launch{dir, launcher, windows, emulator}, argv[4], scan, checker);
+        if (result == 1) std::cout << list << ":" << run.line << ": " << run.name << "\n--- the run's files are kept in " << dir << "\n";
+        if (result != 1) Shell("rm -rf " + ShellQuote(dir));
+        return result;
+    }
+    int code = Shell(Command(run, dir, windows, run.scan ? scan : argv[4], launcher, emulator));
     if (!run.pipe.empty()) code = std::atoi(ReadWhole(dir + "/run.code").c_str());
 
     // Without an environment the lines are UTF-16LE ended by CR LF; a run that
     // asks for UTF-8 gets LF alone, and so does what a terminal shows.
     std::string out = ReadWhole(dir + "/run.out"), err = ReadWhole(dir + "/run.err");
-    const bool utf16 = run.environment.empty() && !run.terminal;
+    // sondrel-scan writes UTF-8 and LF alone whatever the environment.
+    const bool utf16 = run.environment.empty() && !run.terminal && !run.scan;
     out = run.terminal ? Shown(out) : utf16 ? Utf16LeToUtf8(out) : out;
     err = utf16 ? Utf16LeToUtf8(err) : err;
     const std::string end = utf16 ? "\r\n" : "\n";

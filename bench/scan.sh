@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# Measures sondrel-scan on a collection: 20,000 small files (a mix of PCM,
+# float, extensible and damaged ones, with and without extra chunks), warm
+# in the page cache, checked by one sondrel-scan process and by
+# `xargs -0 -n 100 soxi` (Debian's sox), side by side in one hyperfine run.
+# Then the peak memory of sondrel-scan (its processes' largest resident set)
+# for 100 names and for 100,000 (the 20,000 files named five times over).
+#
+# Usage: bench/scan.sh [path/to/sondrel-scan]     (default: build/sondrel-scan)
+# Prints the figures and the targets as PASS/FAIL; exits non-zero only when
+# something cannot be measured at all.
+set -euo pipefail
+
+die() { echo "scan.sh: $*" >&2; exit 2; }
+
+scan=${1:-build/sondrel-scan}
+[[ -x $scan ]] || die "no executable sondrel-scan at '$scan' (give its path as the argument)"
+scan=$(cd "$(dirname "$scan")" && pwd)/$(basename "$scan")
+for tool in hyperfine soxi python3 /usr/bin/time; do
+    command -v "$tool" >/dev/null || die "$tool is needed but not installed (soxi: apt-get install sox)"
+done
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+python3 - "$work" <<'PY'
+import os, struct, sys
+work = sys.argv[1]
+def chunk(cid, body):
+    return cid + struct.pack("<I", len(body)) + body + (b"\0" if len(body) % 2 else b"")
+def riff(chunks):
+    body = b"WAVE" + chunks
+    return b"RIFF" + struct.pack("<I", len(body)) + body
+def fmt(tag, channels, rate, bits, extra=b""):
+    align = channels * bits // 8
+    return chunk(b"fmt ", struct.pack("<HHIIHH", tag, channels, rate, rate * align, align, bits) + extra)
+kinds = [
+    riff(fmt(1, 2, 44100, 16) + chunk(b"data", b"\0" * 400)),
+    riff(fmt(3, 1, 48000, 32) + chunk(b"fact", struct.pack("<I", 100)) + chunk(b"data", b"\0" * 400)),
+    riff(fmt(0xFFFE, 2, 48000, 24, struct.pack("<HHI", 22, 24, 3) + bytes.fromhex("0100000000001000800000aa00389b71"))
+         + chunk(b"LIST", b"INFOISFT\x06\0\0\0sondr\0") + chunk(b"data", b"\0" * 600)),
+    riff(fmt(1, 1, 8000, 8) + chunk(b"data", b"\x80" * 300))[:-100],   # cut short: 102
+    b"RIFF\x04\0\0\0WAVX",                                               # not WAVE: 103
+]
+names = []
+for i in range(20000):
+    name = f"{work}/files/{i // 1000:02d}/f{i:05d}.wav"
+    os.makedirs(os.path.dirname(name), exist_ok=True)
+    with open(name, "wb") as f:
+        f.write(kinds[i % len(kinds)])
+    names.append(name.encode())
+open(f"{work}/all.lst", "wb").write(b"\0".join(names) + b"\0")
+open(f"{work}/100.lst", "wb").write(b"\0".join(names[:100]) + b"\0")
+open(f"{work}/100000.lst", "wb").write((b"\0".join(names) + b"\0") * 5)
+PY
+
+# Warm: every file read once before anything is measured.
+cat "$work"/files/*/* >/dev/null
+# Both read every file: sondrel-scan's output is its blocks, soxi's its
+# own report; both go to /dev/null. soxi's exit status (it fails on the
+# damaged files) is ignored.
+q_scan=$(printf '%q' "$scan")
+hyperfine --warmup 2 --min-runs 10 -i --export-json "$work/times.json" \
+    -n "sondrel-scan" "$q_scan -0 --files-from $work/all.lst >/dev/null 2>&1" \
+    -n "xargs -0 -n 100 soxi" "xargs -0 -n 100 soxi <$work/all.lst >/dev/null 2>&1"
+
+# The largest resident set of the run's processes (the opener and the worker
+# it waits for), as GNU time reads it from wait4().
+peak() {
+    /usr/bin/time -f %M -o "$work/rss" "$scan" -0 --files-from "$1" >/dev/null 2>&1 || true
+    tail -n 1 "$work/rss"
+}
+rss100=$(peak "$work/100.lst")
+rss100000=$(peak "$work/100000.lst")
+
+python3 - "$work/times.json" "$rss100" "$rss100000" <<'PY'
+import json, sys
+times = {r["command"]: r for r in json.load(open(sys.argv[1]))["results"]}
+scan, soxi = times["sondrel-scan"], times["xargs -0 -n 100 soxi"]
+rss100, rss100000 = int(sys.argv[2]), int(sys.argv[3])
+ratio = soxi["mean"] / scan["mean"]
+print()
+print(f"20,000 files: sondrel-scan {scan['mean'] * 1000:.1f} ms ({scan['mean'] / 20000 * 1e6:.1f} us a file), "
+      f"xargs -0 -n 100 soxi {soxi['mean'] * 1000:.1f} ms ({soxi['mean'] / 20000 * 1e6:.1f} us a file): "
+      f"{ratio:.1f}x")
+print(f"peak resident set: {rss100} KiB for 100 names, {rss100000} KiB for 100,000")
+print(f"{'PASS' if ratio >= 2 else 'FAIL'}  sondrel-scan at least 2x faster than xargs -n 100 soxi ({ratio:.1f}x)")
+grow = rss100000 - rss100
+print(f"{'PASS' if grow <= 1024 else 'FAIL'}  peak memory for 100,000 names within 1 MiB of that for 100 ({grow:+d} KiB)")
+PY

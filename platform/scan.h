@@ -1,0 +1,103 @@
+// The seam for checking many files in one run (sondrel-scan).
+//
+// The program's core decides what a record says; the backend decides where
+// each file is parsed. On Linux the process that opens the names never parses
+// a byte: it hands each descriptor to a long-lived worker that runs in the
+// same sandbox as a sondrel run, and a worker that dies costs one record. On
+// Windows one process opens and parses, with the protection the system gives
+// it (see the backend).
+#ifndef SONDREL_PLATFORM_SCAN_H
+#define SONDREL_PLATFORM_SCAN_H
+
+#include <stdint.h>
+
+#include "platform/platform.h"
+
+// How many files may be on their way to the worker at once. The core keeps
+// the names of that many unfinished records.
+constexpr uint32_t kScanWindow = 16;
+
+// The longest name the core hands over, in units without the terminator: a
+// longer one arrives cut to this and is then too long for every system.
+constexpr uint32_t kScanNameUnits = 4096;
+
+// An exit code that no run of sondrel gives: the check's process ended before
+// the record did. The low byte holds the signal that ended it, where known.
+constexpr uint32_t kScanCheckLost = 0x80000000u;
+
+// Receives captured lines: each a stream byte (1 standard output, 2 standard
+// error), the length as two little-endian bytes, then the line's bytes.
+using ScanSink = void (*)(const uint8_t* frames, uint32_t count);
+
+// A name opened as a sondrel run opens its file, and its size as the open
+// found it (a run asks for the size right after the open).
+struct ScanFile {
+    OsHandle handle;  // kNoHandle when the open failed
+    uint32_t openError;
+    uint32_t size;
+    uint32_t sizeError;  // 0, or why the size cannot be had (4 GiB and more)
+};
+
+// One file's check as the core makes it, given the file already opened. It
+// closes the file.
+using ScanCheck = uint32_t (*)(const WChar* name, uint32_t flags, const ScanFile* file, ScanSink sink);
+
+struct ScanCallbacks {
+    // The next name, or null when there are no more. The text stays valid
+    // until its record ends.
+    const WChar* (*nextName)();
+    // Lines of the oldest unfinished record, whole frames only.
+    ScanSink recordLines;
+    // The oldest unfinished record is complete.
+    void (*recordEnd)(uint32_t exitCode);
+};
+
+struct ScanPlatform {
+    // The arguments one at a time, where the system keeps them so (POSIX
+    // argv, which has no limit of length, unlike a command line of 32767
+    // units); null where the command line is one text to split (Windows).
+    void (*keepArguments)(int argc, char** argv);
+    uint32_t (*argumentCount)();
+    // Argument index (after the program name) in UTF-16, bytes that are not
+    // UTF-8 as U+DC80..U+DCFF, cut to capacity - 1 units and terminated.
+    void (*argument)(uint32_t index, WChar* buffer, uint32_t capacity);
+    // Opens a list of names for reading: a file, a pipe or a FIFO (a shell's
+    // <(find ...)); kNoHandle on failure, with the last error set.
+    OsHandle (*openList)(const WChar* name);
+    // Reads the list (or standard input) as readFile does; the end of a pipe
+    // is its end, not a failure.
+    bool (*readList)(OsHandle list, void* buffer, uint32_t count, uint32_t* got);
+    void (*closeList)(OsHandle list);
+    // Checks every name nextName gives, in order, records ending in that
+    // order. False when the checks could not be started at all.
+    bool (*checkAll)(ScanCheck check, uint32_t flags, const ScanCallbacks* callbacks);
+};
+
+extern ScanPlatform g_scanPlatform;
+
+// A name the walk may be given: shorter than the system's longest path, and
+// free of a lone U+DC00, which stands for a NUL byte that a list of lines
+// held (after a high surrogate it is the second half of U+10000 and up).
+inline bool ScanNameFits(const WChar* name) {
+    uint32_t n = 0;
+    for (; n < g_platform.maxPath && name[n] != 0; ++n) {
+        if (name[n] == 0xDC00 && (n == 0 || name[n - 1] < 0xD800 || name[n - 1] > 0xDBFF)) return false;
+    }
+    return n < g_platform.maxPath;
+}
+
+// Opens a name the walk may be given; a name it may not be given is left
+// unopened, and the check refuses it.
+inline ScanFile ScanOpen(const WChar* name) {
+    ScanFile file = {kNoHandle, 0, 0, 0};
+    if (!ScanNameFits(name)) return file;
+    file.handle = g_platform.openFile(name);
+    if (file.handle == kNoHandle) {
+        file.openError = g_platform.lastError();
+    } else if (!g_platform.fileSize(file.handle, &file.size)) {
+        file.sizeError = g_platform.lastError();
+    }
+    return file;
+}
+
+#endif
