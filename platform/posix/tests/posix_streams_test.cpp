@@ -17,6 +17,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <iterator>
 #include <tuple>
 
 #include "tests/test_support.h"
@@ -205,10 +206,12 @@ TEST(PosixHostile, SandboxLeavesReadsAndWrites) {
             refused(open("/etc/hostname", O_RDONLY) < 0),
             refused(socket(AF_UNIX, SOCK_STREAM, 0) < 0),
             refused(mmap(nullptr, 4096, PROT_READ | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0) == MAP_FAILED),
+#ifndef SONDREL_COVERAGE  // whose counters are written at exit
             refused(write(fds[1], "x", 1) < 0),
+#endif
         };
-        for (int i = 0; i < 4; ++i) {
-            if (!refusals[i]) _exit(110 + i);
+        for (size_t i = 0; i < std::size(refusals); ++i) {
+            if (!refusals[i]) _exit(110 + int(i));
         }
         char riff[4] = {};
         uint32_t got = 0;
