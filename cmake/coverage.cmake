@@ -23,9 +23,9 @@ if(GCOVR_PROGRAM AND NOT CMAKE_CROSSCOMPILING)
   add_custom_target(coverage
     COMMAND find ${CMAKE_BINARY_DIR} -name "*.gcda" -delete
     COMMAND ${CMAKE_CTEST_COMMAND} --test-dir ${CMAKE_BINARY_DIR} -j2 --output-on-failure
-    COMMAND ${GCOVR_PROGRAM} --root . --object-directory ${CMAKE_BINARY_DIR}
+    COMMAND ${GCOVR_PROGRAM} --root . --object-directory ${CMAKE_BINARY_DIR} ${CMAKE_BINARY_DIR}
             --filter inspector/ --filter waveformat/ --filter runtime/ --filter platform/ --exclude ".*/tests/"
             --fail-under-line 100 --print-summary
     WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
-    USES_TERMINAL)
+    USES_TERMINAL VERBATIM)
 endif()

@@ -1,9 +1,13 @@
 // The read-ahead reader under the walk, through the fake platform: reads and
 // skips that cross the buffer's edge, and system reads that fail or come up
 // short at a refill. The files of the rows that succeed are whole runs too.
+// Then the walk's lines made by the system's formatter.
 #include <gtest/gtest.h>
 
+#include <cstdarg>
+
 #include "inspector/reader.h"
+#include "runtime/format.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -85,6 +89,34 @@ TEST(Reader, RefillsSkipsAndFaults) {
         EXPECT_EQ(fake.liveBlocks, 0);
         EXPECT_EQ(fake.openFiles, 0);
     }
+}
+
+// The system's formatter, where the platform has one, as the program's own
+// one would do it: a text for each s or S conversion, a number for the rest.
+int SystemFormat(WChar* buffer, const WChar* format, ...) {
+    uint64_t slots[8];
+    uint32_t count = 0;
+    va_list list;
+    va_start(list, format);
+    for (const WChar* p = format; *p != 0; ++p) {
+        if (*p != u'%') continue;
+        while (p[1] == u'.' || p[1] == u'#' || (p[1] >= u'0' && p[1] <= u'9')) ++p;
+        slots[count++] = p[1] == u's' || p[1] == u'S' ? ToSlot(va_arg(list, void*)) : va_arg(list, unsigned);
+    }
+    va_end(list);
+    return int(FormatTextV(buffer, 160, format, slots, count));
+}
+
+// The walk's lines made by the system's formatter are the program's own.
+TEST(Walk, TheSystemFormatterWritesTheSameLines) {
+    FakePlatform fake;
+    fake.files[u"a.wav"] = Riff(Chunk("fmt ", kFmt) + Chunk("\x01\xff\x7f\x20", "") + Chunk("data", "12"));
+    g_platform.systemFormat = nullptr;
+    const uint32_t code = fake.Run(u"-v a.wav");
+    const std::string out = fake.out;
+    g_platform.systemFormat = SystemFormat;
+    EXPECT_EQ(fake.Run(u"-v a.wav"), code);
+    EXPECT_EQ(fake.out, out);
 }
 
 }  // namespace
