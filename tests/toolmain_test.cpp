@@ -66,20 +66,6 @@ TEST(CommandLine, ArgumentListsAtTheLimitArriveWholeOrAreRefused) {
     EXPECT_EQ(RunSondrel(ShellQuote(std::string(20000, '\\') + "\"")), refused);
 }
 
-// The program name is never read back; however long the path the program
-// was started by, and whatever it holds, the arguments arrive. An empty
-// environment changes nothing either.
-TEST(CommandLine, ProgramPathsOfAnyLengthAndAnEmptyEnvironment) {
-    ScopedFile wave("a.wav", SimpleWave(Format16(1, 1, 8000, 8)));
-    std::vector<std::string> starts = {"exec -a '/my \"odd\" dir/sondrel'", "exec env -i"};
-    for (size_t length : {1023, 1024, 4095, 20000}) starts.push_back("exec -a " + std::string(length - 8, '/') + "sondrel");
-    for (const std::string& start : starts) {
-        SCOPED_TRACE(start.substr(0, 40));
-        std::string script = start + " " + ShellQuote(SONDREL_BINARY) + " -v a.wav >/dev/null";
-        EXPECT_EQ(std::system(("cd " + ShellQuote(ScratchDir()) + " && bash -c " + ShellQuote(script)).c_str()), 0);
-    }
-}
-
 struct TokenCase {
     std::u16string text;
     uint32_t capacity;
