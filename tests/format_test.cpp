@@ -161,4 +161,21 @@ TEST(FormatTest, CommonConversionsMatchTheGeneralPath) {
     }
 }
 
+// Calls that break the contract write nothing they have no room for and go
+// on: a slot list that is missing reads as zeros, a %n without a target
+// stores nothing. With a target, %n stores how much is written so far.
+TEST(FormatTest, BrokenContractsAndRareForms) {
+    WChar buffer[16] = {u'#'};
+    EXPECT_EQ(FormatTextV(nullptr, 16, u"x", nullptr, 0), 0u);
+    EXPECT_EQ(FormatTextV(buffer, 0, u"x", nullptr, 0), 0u);
+    EXPECT_EQ(buffer[0], u'#');
+    EXPECT_EQ(FormatTextV(buffer, 16, nullptr, nullptr, 0), 0u);
+    EXPECT_EQ(buffer[0], u'\0');
+    EXPECT_EQ(std::u16string(buffer, FormatTextV(buffer, 16, u"%u|%u", nullptr, 2)), u"0|0");
+    int32_t written = -1;
+    EXPECT_EQ(Fmt(16, u"ab%ncd%n|", T(&written), 0), u"abcd|");
+    EXPECT_EQ(written, 2);
+    EXPECT_EQ(std::u16string(FormatText16(buffer, u"%s", u"0123456789abcdefXYZ")), u"0123456789abcde");
+}
+
 }  // namespace

@@ -11,9 +11,9 @@
 
 // --- WAV builder -------------------------------------------------------------
 
-std::string Le16(uint32_t v) { return std::string{char(v & 0xFF), char(v >> 8 & 0xFF)}; }
+static std::string Le16(uint32_t v) { return std::string{char(v & 0xFF), char(v >> 8 & 0xFF)}; }
 
-std::string Le32(uint32_t v) { return Le16(v & 0xFFFF) + Le16(v >> 16); }
+static std::string Le32(uint32_t v) { return Le16(v & 0xFFFF) + Le16(v >> 16); }
 
 std::string Chunk(const std::string& id, const std::string& body, int64_t size) {
     return id + Le32(size < 0 ? uint32_t(body.size()) : uint32_t(size)) + body;
@@ -27,8 +27,9 @@ std::string Riff(const std::string& chunks, int64_t riffSize) {
     return "RIFF" + Le32(riffSize < 0 ? uint32_t(chunks.size() + 4) : uint32_t(riffSize)) + "WAVE" + chunks;
 }
 
-std::string Format16(uint16_t tag, uint16_t channels, uint32_t rate, uint32_t byteRate, uint16_t blockAlign,
-                     uint16_t bits) {
+// With explicit byte rate and block alignment, as only a recipe asks.
+static std::string Format16(uint16_t tag, uint16_t channels, uint32_t rate, uint32_t byteRate,
+                            uint16_t blockAlign, uint16_t bits) {
     return Le16(tag) + Le16(channels) + Le32(rate) + Le32(byteRate) + Le16(blockAlign) + Le16(bits);
 }
 
@@ -37,7 +38,7 @@ std::string Format16(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bi
     return Format16(tag, channels, rate, rate * align, align, bits);
 }
 
-std::string SubFormat(uint16_t tag) {
+static std::string SubFormat(uint16_t tag) {
     return Le16(tag) + std::string("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 14);
 }
 

@@ -15,8 +15,6 @@
 
 // --- WAV builder -------------------------------------------------------------
 
-std::string Le16(uint32_t value);
-std::string Le32(uint32_t value);
 // A chunk: identifier, size and body; the size defaults to the body's.
 std::string Chunk(const std::string& id, const std::string& body, int64_t size = -1);
 // The same with a zero pad byte after a body of odd size.
@@ -25,11 +23,6 @@ std::string PaddedChunk(const std::string& id, const std::string& body);
 std::string Riff(const std::string& chunks, int64_t riffSize = -1);
 // A 16-byte descriptor.
 std::string Format16(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits);
-// A 16-byte descriptor with explicit byte rate and block alignment.
-std::string Format16(uint16_t tag, uint16_t channels, uint32_t rate, uint32_t byteRate, uint16_t blockAlign,
-                     uint16_t bits);
-// The GUID that stands for a format tag, as a SubFormat's 16 bytes.
-std::string SubFormat(uint16_t tag);
 // A 40-byte extensible descriptor with a SubFormat for the given tag.
 std::string Extensible(uint16_t channels, uint32_t rate, uint16_t containerBits, uint16_t validBits, uint32_t mask,
                        uint16_t subFormatTag);

@@ -1,6 +1,6 @@
-// Error texts and the output channel, driven through a fake platform. A
-// start-up without memory is in faults_test.cpp. Start-up's version and
-// counter refusals have no test: no system the program runs on meets them.
+// Error texts, the output channel, start-up's refusals and the shutdown
+// list, driven through a fake platform. A start-up without memory is in
+// faults_test.cpp.
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
@@ -85,7 +85,10 @@ TEST(Output, OneWritePerLine) {
     PrintMessage(u"");
     PrintMessage(u"%s", longLine.c_str());
     PrintMessage(u"a\r\nb");
-    ASSERT_EQ(g_writes.size(), 3u);
+    EXPECT_TRUE(WriteTextLine(1, u"", nullptr, 0, false));  // nothing to write, nothing failed
+    WriteTextLine(1, u"ab", nullptr, 0, false);
+    ASSERT_EQ(g_writes.size(), 4u);
+    EXPECT_EQ(g_writes[3], std::string("a\0b\0", 4));
     EXPECT_EQ(g_writes[0], std::string("\r\0\n\0", 4));
     EXPECT_EQ(Utf16LeToUtf8(g_writes[1]), std::string(1021, 'x') + "\r\n");
     EXPECT_EQ(Utf16LeToUtf8(g_writes[2]), "a\r\nb\r\n");
@@ -145,6 +148,63 @@ TEST(Output, NoStreamsEndTheRunSilently) {
     g_platform.getStdHandles = NoStreams;
     EXPECT_EQ(fake.Run(u"a.wav"), 1001u);
     EXPECT_EQ(fake.out + fake.err, "");
+    EXPECT_EQ(fake.liveBlocks, 0);
+}
+
+OsVersionInfo g_version;
+uint64_t g_frequency;
+
+// Exactly the oldest system the program runs on passes; one just below it,
+// or one without a counter, is refused.
+TEST(Startup, TheMinimumVersionPasses) {
+    const struct { uint32_t major, minor; uint64_t frequency; uint32_t code; } rows[] = {
+        {5, 0, 1, 101}, {4, 255, 1, 1002}, {5, 0, 0, 1002}};
+    FakePlatform fake;
+    g_platform.minimumVersion = 0x0500;
+    g_platform.getVersion = [](OsVersionInfo* info) { return *info = g_version, true; };
+    g_platform.counterFrequency = [] { return g_frequency; };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(std::to_string(r.major) + "." + std::to_string(r.minor));
+        g_version.dwMajorVersion = r.major;
+        g_version.dwMinorVersion = r.minor;
+        g_frequency = r.frequency;
+        EXPECT_EQ(fake.Run(u"a.wav"), r.code);
+        EXPECT_EQ(fake.liveBlocks, 0);
+    }
+}
+
+// The system's own entries that no run reaches: its standard handles asked
+// in the test's process, an optional function that exists and runs, one that
+// does not (its library is released), WinINet's codes.
+TEST(Startup, TheSystemsOwnEntries) {
+    OsHandle handles[3];
+    EXPECT_TRUE(g_platform.getStdHandles(&handles[0], &handles[1], &handles[2]));
+    EXPECT_EQ(LoadProcFromLibrary(u"kernel32", "NoSuchFunction"), nullptr);
+    auto processor = reinterpret_cast<int (*)()>(LoadProcFromLibrary(u"kernel32", "GetCurrentProcessorNumber"));
+    ASSERT_NE(processor, nullptr);
+    EXPECT_GE(processor(), 0);
+    WChar text[256];
+    EXPECT_EQ(std::u16string(text, SystemErrorText(text, 256, 12002, nullptr)).substr(0, 8), u"12002 - ");
+}
+
+std::string g_ran;
+
+// Shutdown runs what was placed on its list, first to last, and releases
+// every node and the list.
+TEST(Shutdown, CallbacksRunInOrder) {
+    FakePlatform fake;
+    ASSERT_TRUE(RuntimeStartup());
+    ShutdownList* list = g_runtime.shutdownList;
+    for (void (*callback)() : {+[] { g_ran += 'a'; }, +[] { g_ran += 'b'; }, +[] { g_ran += 'c'; }}) {
+        auto* node = static_cast<ShutdownNode*>(MemAlloc(sizeof(ShutdownNode)));
+        *node = {list->last, nullptr, callback};
+        (list->last != nullptr ? list->last->next : list->first) = node;
+        list->last = node;
+        ++list->count;
+    }
+    RuntimeShutdown();
+    EXPECT_EQ(g_ran, "abc");
+    EXPECT_EQ(g_runtime.shutdownList, nullptr);
     EXPECT_EQ(fake.liveBlocks, 0);
 }
 

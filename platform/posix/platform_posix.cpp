@@ -493,10 +493,21 @@ constexpr SandboxRule kSanitizerRules[] = {
     {SYS_tgkill, {}},       {SYS_sched_yield, {}}, {SYS_madvise, {}},
     {SYS_rt_sigreturn, {}}, {SYS_exit, {}},  {SYS_mprotect, {Masked(2, PROT_EXEC, 0)}},
 };
-constexpr size_t kSanitizerRuleCount = sizeof kSanitizerRules / sizeof kSanitizerRules[0];
+constexpr const SandboxRule* kBuildRules = kSanitizerRules;
+constexpr size_t kBuildRuleCount = sizeof kSanitizerRules / sizeof kSanitizerRules[0];
+#elif defined(SONDREL_COVERAGE)
+// The coverage build only: the line counters are written at exit into files
+// that are created or opened read-write, locked, read, merged and written
+// back. Every open without O_CREAT, as the program's own, stays refused.
+constexpr SandboxRule kCoverageRules[] = {
+    {SYS_openat, {Masked(2, O_CREAT, O_CREAT)}},
+    {SYS_fcntl, {}}, {SYS_read, {}}, {SYS_write, {}}, {SYS_lseek, {}},
+};
+constexpr const SandboxRule* kBuildRules = kCoverageRules;
+constexpr size_t kBuildRuleCount = sizeof kCoverageRules / sizeof kCoverageRules[0];
 #else
-constexpr const SandboxRule* kSanitizerRules = nullptr;
-constexpr size_t kSanitizerRuleCount = 0;
+constexpr const SandboxRule* kBuildRules = nullptr;
+constexpr size_t kBuildRuleCount = 0;
 #endif
 
 // A worker of sondrel-scan also takes each file's descriptor from its
@@ -508,8 +519,8 @@ constexpr SandboxRule kScanWorkerRules[] = {
 
 constexpr size_t kRunRuleCount = sizeof kRunRules / sizeof kRunRules[0];
 constexpr Filter kRunFilter =
-    BuildFilter(kRunRules, kRunRuleCount, kSanitizerRules, kSanitizerRuleCount, nullptr, 0);
-constexpr Filter kScanWorkerFilter = BuildFilter(kRunRules, kRunRuleCount, kSanitizerRules, kSanitizerRuleCount,
+    BuildFilter(kRunRules, kRunRuleCount, kBuildRules, kBuildRuleCount, nullptr, 0);
+constexpr Filter kScanWorkerFilter = BuildFilter(kRunRules, kRunRuleCount, kBuildRules, kBuildRuleCount,
                                                  kScanWorkerRules, sizeof kScanWorkerRules / sizeof kScanWorkerRules[0]);
 static_assert(!kRunFilter.full && kRunFilter.standInCount == 3, "the filter fits, with its three stand-ins");
 static_assert(!kScanWorkerFilter.full && kScanWorkerFilter.standInCount == 3, "the worker's filter fits too");

@@ -17,29 +17,6 @@
 #include "platform/platform.h"
 #include "tests/test_support.h"
 
-namespace {
-
-// The bytes a UTF-16 argument stands for: U+DC80..U+DCFF on its own (not
-// the second half of a pair) carries a byte that is not part of valid UTF-8.
-std::string ToBytes(const WChar* text) {
-    std::string bytes;
-    std::u16string run;
-    for (; *text != 0; ++text) {
-        if (*text >= 0xD800 && *text <= 0xDBFF && text[1] != 0) {
-            run += *text++;
-            run += *text;
-        } else if (*text >= 0xDC80 && *text <= 0xDCFF) {
-            bytes += ToUtf8(run) + static_cast<char>(*text & 0xFF);
-            run.clear();
-        } else {
-            run += *text;
-        }
-    }
-    return bytes + ToUtf8(run);
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     constexpr size_t kHead = 4;
     if (size < kHead) return 0;
@@ -76,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const WChar* position = rest;
         for (int i = 1; i < argc; ++i) {
             position = NextToken(SkipCharsInSet(position, nullptr), token.data(), 32768, nullptr, 3);
-            if (position == nullptr || ToBytes(token.data()) != strings[i]) __builtin_trap();
+            if (position == nullptr || EncodedBy(g_platform.toUtf8, token.data()) != strings[i]) __builtin_trap();
         }
         if (*SkipCharsInSet(position, nullptr) != 0) __builtin_trap();
     }
