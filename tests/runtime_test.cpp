@@ -3,7 +3,9 @@
 // faults_test.cpp.
 #include <gtest/gtest.h>
 
+#include "inspector/scan.h"
 #include "platform/platform.h"
+#include "platform/scan.h"
 #include "runtime/errortext.h"
 #include "runtime/output.h"
 #include "runtime/runtime.h"
@@ -185,6 +187,36 @@ TEST(Startup, TheSystemsOwnEntries) {
     EXPECT_GE(processor(), 0);
     WChar text[256];
     EXPECT_EQ(std::u16string(text, SystemErrorText(text, 256, 12002, nullptr)).substr(0, 8), u"12002 - ");
+}
+
+// sondrel-scan ends at once, with its own status, when the runtime cannot
+// start or the checks cannot be set going (no process for the worker).
+std::string g_scanWritten;
+
+TEST(Startup, SondrelScanCannotStart) {
+    const ScanPlatform saved = g_scanPlatform;
+    for (uint32_t major : {4u, 5u}) {
+        SCOPED_TRACE(major);
+        FakePlatform fake;
+        g_platform.minimumVersion = 0x0500;
+        g_platform.getVersion = [](OsVersionInfo* info) { return *info = g_version, true; };
+        g_platform.counterFrequency = [] { return g_frequency; };
+        // Its lines are UTF-8.
+        g_platform.writeFile = [](OsHandle, const void* bytes, uint32_t count) {
+            return g_scanWritten.append(static_cast<const char*>(bytes), count), true;
+        };
+        g_version.dwMajorVersion = major;
+        g_frequency = 1;
+        g_scanPlatform.argumentCount = nullptr;  // the names from the text below, not this process's own
+        g_scanPlatform.checkAll = [](ScanCheck, uint32_t, const ScanCallbacks*) {
+            g_platform.setLastError(11);
+            return false;
+        };
+        g_scanWritten.clear();
+        EXPECT_EQ(ScanMain(u"a.wav"), kScanCannotWrite);
+        EXPECT_EQ(g_scanWritten.substr(0, 28), major == 4 ? "Cannot initialize applicatio" : "Cannot start the checks (11 ");
+        g_scanPlatform = saved;
+    }
 }
 
 std::string g_ran;

@@ -3,7 +3,14 @@
 // are on their way, and a worker that dies costs the record it was making.
 #include <gtest/gtest.h>
 #include <errno.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <signal.h>
+#include <stddef.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -30,12 +37,18 @@ void RecordEnd(uint32_t code) {
 
 // Stands in for the walk, inside the worker's sandbox: a name that begins
 // with "crash" faults; "open:NAME" tries to open NAME itself, and its code is
-// the error; any other record holds one frame with the file's
-// first four bytes (or nothing), and the code is the open's error.
+// the error; "many" sends 20,000 frames of three bytes, more than one reply
+// holds; any other record holds one frame with the file's first four bytes
+// (or nothing), and the code is the open's error.
 uint32_t FakeCheck(const WChar* name, uint32_t, const ScanFile* given, ScanSink sink) {
     OsHandle file = given->handle;
     uint32_t openError = given->openError;
     if (name[0] == u'c' && name[1] == u'r') __builtin_trap();
+    if (name[0] == u'm' && name[1] == u'a') {
+        static const uint8_t empty[3] = {1, 0, 0};
+        for (int i = 0; i < 20000; ++i) sink(empty, 3);
+        return 0;
+    }
     if (name[0] == u'o' && name[4] == u':') {
         OsHandle opened = g_platform.openFile(name + 5);
         if (file != kNoHandle) g_platform.closeFile(file);
@@ -67,6 +80,7 @@ TEST(ScanWorker, RecordsInOrderAndAFaultCostsOneRecord) {
         {"one file, read through the handed descriptor", {path}},
         {"a fault first, then files", {u"crash", path, u"crash", u"crash", path}},
         {"more names than the window, faults among them", many},
+        {"a record longer than a reply", {u"many", path}},
     };
     // The worker itself can open nothing, not even the file it was given:
     // the try ends it (in the sanitizers' builds the open fails instead).
@@ -89,7 +103,12 @@ TEST(ScanWorker, RecordsInOrderAndAFaultCostsOneRecord) {
         ASSERT_EQ(g_codes.size(), c.names.size());
         for (size_t i = 0; i < c.names.size(); ++i) {
             SCOPED_TRACE(i);
-            if (c.names[i] == u"crash") {
+            if (c.names[i] == u"many") {
+                EXPECT_EQ(g_codes[i], 0u);
+                std::string frames;
+                for (int k = 0; k < 20000; ++k) frames.append("\x01\x00\x00", 3);
+                EXPECT_EQ(g_lines[i], frames);
+            } else if (c.names[i] == u"crash") {
                 EXPECT_EQ(g_codes[i], kScanCheckLost | SIGILL);
                 EXPECT_EQ(g_lines[i], "");
             } else if (c.names[i] == path) {
@@ -100,6 +119,65 @@ TEST(ScanWorker, RecordsInOrderAndAFaultCostsOneRecord) {
                 EXPECT_EQ(g_lines[i], std::string("\x01\x00\x00", 3));
             }
         }
+    }
+}
+
+#ifdef SONDREL_COVERAGE
+extern "C" void __gcov_dump();
+#endif
+
+// Once the first worker has died, no process can be started any more: the
+// record it was making, and each one after it, ends as lost, and the run
+// still ends. In a child, whose process-starting a filter of its own stops
+// after the names are taken.
+TEST(ScanWorker, NoNewWorker) {
+    ScopedFile wave("scan_worker.wav", "RIFFxxxx");
+    const std::u16string path(wave.path().begin(), wave.path().end());
+    pid_t child = fork();
+    if (child == 0) {
+        g_names = {path, u"crash", path, path};
+        g_nextName = 0;
+        g_lines.clear();
+        g_codes.clear();
+        const ScanCallbacks callbacks = {
+            [] {
+                if (g_nextName == 1) {
+                    struct sock_filter code[] = {
+                        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
+                        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_clone, 0, 1),
+                        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EAGAIN),
+                        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+                    };
+                    struct sock_fprog program = {4, code};
+                    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+                        prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) {
+                        _exit(77);
+                    }
+                }
+                return NextName();
+            },
+            RecordLines, RecordEnd};
+        const bool ended = g_scanPlatform.checkAll(FakeCheck, 0, &callbacks);
+        const std::vector<uint32_t> expected = {0, kScanCheckLost | SIGILL, kScanCheckLost, kScanCheckLost};
+        const int fate = ended && g_codes == expected ? 0 : 1;
+#ifdef SONDREL_COVERAGE
+        __gcov_dump();  // _exit skips the handlers that write the line counters
+#endif
+        _exit(fate);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << "no filter here";
+    EXPECT_EQ(status, 0);
+}
+
+// A list's name too long for a path, in characters or in the bytes of its
+// UTF-8, is refused as the system would refuse it.
+TEST(ScanWorker, ListNamesTooLong) {
+    for (const std::u16string& name : {std::u16string(4096, u'a'), std::u16string(1366, u'\u20AC')}) {
+        errno = 0;
+        EXPECT_EQ(g_scanPlatform.openList(name.c_str()), kNoHandle);
+        EXPECT_EQ(errno, ENAMETOOLONG);
     }
 }
 
