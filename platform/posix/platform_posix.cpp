@@ -87,8 +87,11 @@ void ForEachUnit(const uint8_t* bytes, size_t n, Emit emit) {
 // Appends the UTF-16 form of bytes to out (at most capacity units). Returns
 // the number of units written, or capacity + 1 when they did not fit.
 size_t Utf8ToWide(const uint8_t* bytes, size_t n, WChar* out, size_t capacity) {
+    // Most arguments and names are ASCII: a unit a byte, as long as they fit.
     size_t w = 0;
-    ForEachUnit(bytes, n, [&](WChar c) {
+    for (size_t ascii = n < capacity ? n : capacity; w < ascii && bytes[w] < 0x80; ++w) out[w] = bytes[w];
+    if (w == n) return w;
+    ForEachUnit(bytes + w, n - w, [&](WChar c) {
         if (w < capacity) out[w] = c;
         ++w;
     });

@@ -265,6 +265,8 @@ TEST(PosixHostile, OlderSystems) {
         {"no close_range", true, false}, {"no /proc", false, true}, {"neither", true, true}};
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
+        // The sanitizers' leak check, which the sandbox runs, reads /proc.
+        if (SONDREL_SANITIZED && r.noProc) continue;
         pid_t child = fork();
         if (child == 0) {
             if (dup2(open(victim.path().c_str(), O_RDWR), 7) != 7) _exit(120);
