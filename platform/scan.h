@@ -78,26 +78,10 @@ extern ScanPlatform g_scanPlatform;
 // A name the walk may be given: shorter than the system's longest path, and
 // free of a lone U+DC00, which stands for a NUL byte that a list of lines
 // held (after a high surrogate it is the second half of U+10000 and up).
-inline bool ScanNameFits(const WChar* name) {
-    uint32_t n = 0;
-    for (; n < g_platform.maxPath && name[n] != 0; ++n) {
-        if (name[n] == 0xDC00 && (n == 0 || name[n - 1] < 0xD800 || name[n - 1] > 0xDBFF)) return false;
-    }
-    return n < g_platform.maxPath;
-}
+bool ScanNameFits(const WChar* name);
 
 // Opens a name the walk may be given; a name it may not be given is left
 // unopened, and the check refuses it.
-inline ScanFile ScanOpen(const WChar* name) {
-    ScanFile file = {kNoHandle, 0, 0, 0};
-    if (!ScanNameFits(name)) return file;
-    file.handle = g_platform.openFile(name);
-    if (file.handle == kNoHandle) {
-        file.openError = g_platform.lastError();
-    } else if (!g_platform.fileSize(file.handle, &file.size)) {
-        file.sizeError = g_platform.lastError();
-    }
-    return file;
-}
+ScanFile ScanOpen(const WChar* name);
 
 #endif
