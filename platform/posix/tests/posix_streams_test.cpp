@@ -272,7 +272,9 @@ TEST(PosixHostile, OlderSystems) {
             if (dup2(open(victim.path().c_str(), O_RDWR), 7) != 7) _exit(120);
             // Each a step of its own, so a system that cannot take one (an
             // emulator, no right to mount) skips the run rather than failing it.
-            if (r.noProc && (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            // /proc is made private first, so that what hides it here is
+            // never seen outside this child's own view of the mounts.
+            if (r.noProc && (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/proc", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
                              mount("none", "/proc", "tmpfs", 0, nullptr) != 0)) {
                 _exit(77);
             }
