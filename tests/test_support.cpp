@@ -52,6 +52,7 @@ MemoryHooks g_savedHooks;
 struct FakeFile {
     const std::string* bytes;
     uint64_t position;
+    uint64_t taken;  // what the program read and skipped: after a short read, less than position
 };
 FakeFile g_fakeFile;
 int g_readCount = 0;
@@ -65,7 +66,7 @@ OsHandle FakeOpen(const WChar* name) {
         g_fakeError = 2;
         return kNoHandle;
     }
-    g_fakeFile = {&it->second, 0};
+    g_fakeFile = {&it->second, 0, 0};
     g_readCount = 0;
     ++g_fake->openFiles;
     return reinterpret_cast<OsHandle>(&g_fakeFile);
@@ -100,6 +101,7 @@ bool FakeRead(OsHandle, void* buffer, uint32_t count, uint32_t* got) {
         static_cast<char*>(buffer)[i] = at < bytes.size() ? bytes[at] : '\xFF';
     }
     g_fakeFile.position += n;
+    g_fakeFile.taken += n;
     *got = n;
     // One short read, then the file seems to end there.
     if (index == g_fake->shortReadAt) g_fakeFile.position = size;
@@ -113,7 +115,8 @@ bool FakeSkip(OsHandle, uint64_t count) {
     }
     if (g_fake->skipsLeft > 0) --g_fake->skipsLeft;
     g_fakeFile.position += count;
-    g_fake->pastEnd |= g_fakeFile.position > FakeFileSize();
+    g_fakeFile.taken += count;
+    g_fake->pastEnd |= g_fakeFile.taken > FakeFileSize();
     return true;
 }
 
