@@ -54,8 +54,9 @@ bool AppendArgument(size_t& length, const WChar* arg, size_t n) {
     if (needed > kJoinedRoom - length) return false;
     WChar* out = g_joined + length;
     *out++ = u' ';
-    if (!quote && units == n) {
-        // Nothing to quote or escape, as in most arguments.
+    if (!quote) {
+        // Nothing to quote or escape (no blank, no double quote), as in most
+        // arguments.
         for (size_t i = 0; i < n; ++i) *out++ = arg[i];
         length = static_cast<size_t>(out - g_joined);
         return true;
