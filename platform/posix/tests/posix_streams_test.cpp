@@ -5,11 +5,8 @@
 // hostile name or a small stack can do, and the sandbox; the backend's system
 // texts, the version it reads, and its UTF-8.
 #include <fcntl.h>
-#include <linux/filter.h>
-#include <linux/seccomp.h>
 #include <sched.h>
 #include <sys/mount.h>
-#include <sys/prctl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -247,10 +244,6 @@ TEST(PosixHostile, SandboxSeenFromOutside) {
     EXPECT_EQ(descriptors, "0 1 2 wave ");
 }
 
-#ifdef SONDREL_COVERAGE
-extern "C" void __gcov_dump();
-#endif
-
 // Linux before 5.9 has no close_range, and a system may have no /proc: the
 // inherited descriptors are then closed one by one, found in /proc/self/fd or
 // tried up to the limit, and the name is opened and then checked, so a FIFO
@@ -278,15 +271,7 @@ TEST(PosixHostile, OlderSystems) {
                              mount("none", "/proc", "tmpfs", 0, nullptr) != 0)) {
                 _exit(77);
             }
-            struct sock_filter code[] = {
-                BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
-                BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 436 /* close_range */, 0, 1),
-                BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
-                BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-            };
-            struct sock_fprog program = {4, code};
-            if (r.noCloseRange && (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
-                                   prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)) {
+            if (r.noCloseRange && !FailSystemCall(436 /* close_range */, ENOSYS)) {
                 _exit(77);
             }
             const std::u16string fifoName(fifo.begin(), fifo.end()), name(path.begin(), path.end());
@@ -297,11 +282,7 @@ TEST(PosixHostile, OlderSystems) {
             uint32_t got = 0;
             if (!g_platform.readFile(file, riff, 4, &got) || got != 4) _exit(123);
             // close() is let through for any descriptor: 7 is gone already.
-            const int fate = close(7) != 0 && errno == EBADF ? 0 : 124;
-#ifdef SONDREL_COVERAGE
-            __gcov_dump();  // _exit skips the handlers that write the line counters
-#endif
-            _exit(fate);
+            EndChild(close(7) != 0 && errno == EBADF ? 0 : 124);
         }
         const int code = WaitFor(child);
         if (code == 77) continue;

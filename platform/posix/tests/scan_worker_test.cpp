@@ -3,11 +3,7 @@
 // are on their way, and a worker that dies costs the record it was making.
 #include <gtest/gtest.h>
 #include <errno.h>
-#include <linux/filter.h>
-#include <linux/seccomp.h>
 #include <signal.h>
-#include <stddef.h>
-#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/tests/start.h"
 #include "platform/scan.h"
 #include "tests/test_support.h"
 
@@ -122,10 +119,6 @@ TEST(ScanWorker, RecordsInOrderAndAFaultCostsOneRecord) {
     }
 }
 
-#ifdef SONDREL_COVERAGE
-extern "C" void __gcov_dump();
-#endif
-
 // Once the first worker has died, no process can be started any more: the
 // record it was making, and each one after it, ends as lost, and the run
 // still ends. In a child, whose process-starting a filter of its own stops
@@ -141,29 +134,13 @@ TEST(ScanWorker, NoNewWorker) {
         g_codes.clear();
         const ScanCallbacks callbacks = {
             [] {
-                if (g_nextName == 1) {
-                    struct sock_filter code[] = {
-                        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
-                        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_clone, 0, 1),
-                        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EAGAIN),
-                        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-                    };
-                    struct sock_fprog program = {4, code};
-                    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
-                        prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) {
-                        _exit(77);
-                    }
-                }
+                if (g_nextName == 1 && !FailSystemCall(SYS_clone, EAGAIN)) _exit(77);
                 return NextName();
             },
             RecordLines, RecordEnd};
         const bool ended = g_scanPlatform.checkAll(FakeCheck, 0, &callbacks);
         const std::vector<uint32_t> expected = {0, kScanCheckLost | SIGILL, kScanCheckLost, kScanCheckLost};
-        const int fate = ended && g_codes == expected ? 0 : 1;
-#ifdef SONDREL_COVERAGE
-        __gcov_dump();  // _exit skips the handlers that write the line counters
-#endif
-        _exit(fate);
+        EndChild(ended && g_codes == expected ? 0 : 1);
     }
     int status = 0;
     waitpid(child, &status, 0);

@@ -2,7 +2,11 @@
 #include "platform/posix/tests/start.h"
 
 #include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <stddef.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,4 +49,26 @@ RunResult RunChild(const std::vector<std::string>& arguments, const std::functio
     RunResult run = RunChildRaw(arguments, setup);
     if (rawOut != nullptr) *rawOut = run.out;
     return {Utf16LeToUtf8(run.out), Utf16LeToUtf8(run.err), run.code};
+}
+
+bool FailSystemCall(long call, int error) {
+    struct sock_filter code[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<uint32_t>(call), 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (static_cast<uint32_t>(error) & SECCOMP_RET_DATA)),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    struct sock_fprog program = {4, code};
+    return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+#ifdef SONDREL_COVERAGE
+extern "C" void __gcov_dump();
+#endif
+
+void EndChild(int code) {
+#ifdef SONDREL_COVERAGE
+    __gcov_dump();
+#endif
+    _exit(code);
 }

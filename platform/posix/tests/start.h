@@ -31,4 +31,13 @@ RunResult RunChildRaw(const std::vector<std::string>& arguments, const std::func
 RunResult RunChild(const std::vector<std::string>& arguments, const std::function<void()>& setup = [] {},
                    std::string* rawOut = nullptr);
 
+// In a forked child: makes every later call of the system call `call` fail
+// with `error`, as an older or a stricter system would. False where the
+// system takes no filter (an emulator).
+bool FailSystemCall(long call, int error);
+
+// Ends a forked child with code, its line counters written first in the
+// coverage build (_exit skips the handlers that write them).
+[[noreturn]] void EndChild(int code);
+
 #endif
