@@ -61,7 +61,7 @@ bool AppendArgument(size_t& length, const WChar* arg, size_t n) {
         length = static_cast<size_t>(out - g_joined);
         return true;
     }
-    if (quote) *out++ = u'"';
+    *out++ = u'"';
     backslashes = 0;
     for (size_t i = 0; i < n; ++i) {
         WChar c = arg[i];
@@ -71,11 +71,9 @@ bool AppendArgument(size_t& length, const WChar* arg, size_t n) {
         backslashes = c == u'\\' ? backslashes + 1 : 0;
         *out++ = c;
     }
-    if (quote) {
-        // The closing quote must not be taken for an escaped one.
-        for (size_t i = 0; i < backslashes; ++i) *out++ = u'\\';
-        *out++ = u'"';
-    }
+    // The closing quote must not be taken for an escaped one.
+    for (size_t i = 0; i < backslashes; ++i) *out++ = u'\\';
+    *out++ = u'"';
     length = static_cast<size_t>(out - g_joined);
     return true;
 }
