@@ -1,6 +1,9 @@
-// Starts the built program: the one way the tests do, a fork and an exec,
-// so a test can hand the child anything a parent or a shell can (streams,
-// limits, signals, the environment, the name it is started by).
+// Starts the built program by a fork and an exec, so a test can hand the
+// child anything a parent can (streams, limits, signals, a filter of system
+// calls, the environment, the name it is started by). The runs of
+// tests/data/runs.txt start it the other way, through a shell, from a line
+// of text: that way also reaches the builds for other systems, under Wine
+// or qemu, where no function of this process can run in the child.
 #ifndef SONDREL_PLATFORM_POSIX_TESTS_START_H
 #define SONDREL_PLATFORM_POSIX_TESTS_START_H
 
