@@ -227,8 +227,15 @@ OsHandle PosixOpenFile(const WChar* name) {
         char reopen[32];
         DescriptorPath(where, reopen);
         fd = open(reopen, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (fd < 0 && errno == ENOENT) fd = OpenAndCheck(reinterpret_cast<const char*>(path), st);
         if (fd < 0) error = errno;
+        // Only where /proc is missing. Where it is there, a descriptor's entry
+        // is missing only for a wrong number: the name then stays refused
+        // rather than opened the old way, whose look and open a swap can
+        // come between.
+        if (error == ENOENT && access("/proc/self/fd", F_OK) != 0) {
+            fd = OpenAndCheck(reinterpret_cast<const char*>(path), st);
+            error = fd < 0 ? errno : 0;
+        }
     }
     if (error != 0) {
         close(where);

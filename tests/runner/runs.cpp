@@ -13,6 +13,7 @@
 //   are skipped (exit 77).
 // Exits 0 when the run ends as listed, 1 when it does not (naming the run's
 // line and showing what differs), 2 when the run cannot be found or made.
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -32,6 +33,7 @@ struct Run {
     int line = 0;
     std::vector<std::pair<std::string, std::string>> files;  // name (and " @size"), recipe
     std::string environment, arguments, commandLine, hold = "-", limit, pipe;
+    int descriptors = 0;  // "descriptors: N": 3 to N inherited open
     bool terminal = false;
     bool scan = false;  // "program: sondrel-scan"
     std::vector<std::string> out, err;  // "[system] " before a line of one system
@@ -72,6 +74,8 @@ Run FindRun(const std::string& path, const std::string& name, std::string* probl
             run.limit = value;
         } else if (Starts(line, "pipe: ")) {
             run.pipe = value;
+        } else if (Starts(line, "descriptors: ")) {
+            run.descriptors = std::atoi(value.c_str());
         } else if (line == "program: sondrel-scan") {
             run.scan = true;
         } else if (line == "terminal") {
@@ -286,6 +290,11 @@ int main(int argc, char** argv) {
     if (!problem.empty()) {
         std::cerr << list << ":" << run.line << ": " << problem << "\n";
         return 2;
+    }
+    // Descriptors a caller left open, each on /dev/null (a shell cannot
+    // name one above 9): the program's own then get higher numbers.
+    for (int fd = 3, null = run.descriptors > 0 ? open("/dev/null", O_RDONLY) : -1; fd <= run.descriptors; ++fd) {
+        if (fd != null && dup2(null, fd) != fd) return 2;
     }
     run.arguments = Substitute(run.arguments, dir, windows);
     run.commandLine = Substitute(run.commandLine, dir, windows);
