@@ -285,6 +285,21 @@ bool ReadFully(int fd, uint8_t* out, size_t count, size_t* got) {
     return true;
 }
 
+// A small text of the system (/etc/os-release, /proc/self/status: a few
+// hundred bytes to a kilobyte or two) whole, ended by a 0; a longer one is cut
+// one byte short of the buffer, the byte the 0 takes. Null when it cannot be
+// opened or read. One buffer serves every such text, read one at a time.
+const char* ReadSmallText(const char* path) {
+    static char text[4096];
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    size_t n = 0;
+    bool read = ReadFully(fd, reinterpret_cast<uint8_t*>(text), sizeof text - 1, &n);
+    close(fd);
+    text[n] = 0;
+    return read ? text : nullptr;
+}
+
 bool PosixReadFile(OsHandle handle, void* buffer, uint32_t count, uint32_t* got) {
     ssize_t n = ReadOnce(FdOf(handle), buffer, count);
     *got = n > 0 ? static_cast<uint32_t>(n) : 0;
@@ -751,14 +766,8 @@ bool SameName(const WChar* a, const char* b) {
 // to "UBR".
 bool PosixReadSystemValue(const WChar* name, void* data, uint32_t size) {
     if (!SameName(name, "ReleaseId") || size < 2) return false;
-    int fd = open("/etc/os-release", O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    // The file is a few hundred bytes: one read holds it.
-    static char text[4096];
-    ssize_t n = ReadOnce(fd, text, sizeof text - 1);
-    close(fd);
-    if (n < 0) return false;
-    text[n] = 0;
+    const char* text = ReadSmallText("/etc/os-release");
+    if (text == nullptr) return false;
     const char* line = text;
     while (line != nullptr && strncmp(line, "VERSION_ID=", 11) != 0) {
         line = strchr(line, '\n');
@@ -819,13 +828,8 @@ void PosixHeapFree(void* block) { free(block); }
 // nothing can be opened to ask, and trying would end the process.
 bool PosixIsDebuggerPresent() {
     if (g_sandboxed) return false;
-    int fd = open("/proc/self/status", O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    static char text[4096];
-    size_t n = 0;
-    ReadFully(fd, reinterpret_cast<uint8_t*>(text), sizeof text - 1, &n);
-    close(fd);
-    text[n] = 0;
+    const char* text = ReadSmallText("/proc/self/status");
+    if (text == nullptr) return false;
     const char* tracer = strstr(text, "TracerPid:");
     if (tracer == nullptr) return false;
     tracer += 10;
