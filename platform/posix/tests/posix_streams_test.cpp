@@ -3,7 +3,8 @@
 // runs): a non-blocking pipe with a slow reader, a file size limit, and too few
 // descriptors with a stream closed. Each runs the built program. Then what a
 // hostile name or a small stack can do, and the sandbox; the backend's system
-// texts, the version it reads, and its UTF-8.
+// texts, the version and release it reads, and its UTF-8; the formatter's
+// reads, stopped by a page that cannot be read.
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -25,6 +26,7 @@
 #include "platform/platform.h"
 #include "platform/posix/tests/start.h"
 #include "runtime/contract.h"
+#include "runtime/format.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -375,6 +377,40 @@ TEST(PosixBackend, VersionFromTheKernelRelease) {
     OsVersionInfo info = {};
     ASSERT_TRUE(g_platform.getVersion(&info));
     EXPECT_EQ(std::tuple(info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber), std::tuple(major, minor, build));
+}
+
+// The release from /etc/os-release, here a file longer than the buffer it
+// is read into: the read stops one byte short, where the text's ending 0
+// goes, so a value that would begin on the buffer's last byte is empty. In a
+// child with a view of the mounts of its own.
+TEST(PosixBackend, ReleaseFromALongOsRelease) {
+    ScopedFile release("os-release", "A=" + std::string(4081, 'a') + "\nVERSION_ID=9\n");
+    pid_t child = fork();
+    if (child == 0) {
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount(release.path().c_str(), "/etc/os-release", nullptr, MS_BIND, nullptr) != 0) {
+            _exit(77);
+        }
+        WChar id[8] = {u'?'};
+        EndChild(g_platform.readSystemValue(u"ReleaseId", id, sizeof id) && id[0] == 0 ? 0 : 1);
+    }
+    const int code = WaitFor(child);
+    if (code == 77) GTEST_SKIP() << "no mounts of its own here";
+    EXPECT_EQ(code, 0);
+}
+
+// A text is read no further than the room for it: before a page that cannot
+// be read, four units and no ending 0 fill a line of four.
+TEST(PosixBackend, FormatterReadsATextOnlyAsFarAsItsRoom) {
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    auto* pages = static_cast<uint8_t*>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(pages, MAP_FAILED);
+    ASSERT_EQ(mprotect(pages + page, page, PROT_NONE), 0);
+    auto* text = reinterpret_cast<WChar*>(pages + page) - 4;
+    std::copy_n(u"abcd", 4, text);
+    WChar line[5];
+    EXPECT_EQ(std::u16string(line, FormatText(line, 5, u"%s", text)), u"abcd");
+    munmap(pages, 2 * page);
 }
 
 // A name's bytes that were not UTF-8 arrive as U+DC80..U+DCFF and go back
