@@ -379,38 +379,31 @@ TEST(PosixBackend, VersionFromTheKernelRelease) {
     EXPECT_EQ(std::tuple(info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber), std::tuple(major, minor, build));
 }
 
-// The release from /etc/os-release, here a file longer than the buffer it
-// is read into: the read stops one byte short, where the text's ending 0
-// goes, so a value that would begin on the buffer's last byte is empty. In a
-// child with a view of the mounts of its own.
-TEST(PosixBackend, ReleaseFromALongOsRelease) {
-    ScopedFile release("os-release", "A=" + std::string(4081, 'a') + "\nVERSION_ID=9\n");
-    pid_t child = fork();
-    if (child == 0) {
-        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            mount(release.path().c_str(), "/etc/os-release", nullptr, MS_BIND, nullptr) != 0) {
-            _exit(77);
-        }
-        WChar id[8] = {u'?'};
-        EndChild(g_platform.readSystemValue(u"ReleaseId", id, sizeof id) && id[0] == 0 ? 0 : 1);
-    }
-    const int code = WaitFor(child);
-    if (code == 77) GTEST_SKIP() << "no mounts of its own here";
-    EXPECT_EQ(code, 0);
-}
-
-// A text is read no further than the room for it: before a page that cannot
-// be read, four units and no ending 0 fill a line of four.
-TEST(PosixBackend, FormatterReadsATextOnlyAsFarAsItsRoom) {
+// Texts are read no further than their room: %s stops at the end of its
+// line, before a page that cannot be read; an /etc/os-release longer than the
+// buffer (mounted in a child) is cut one byte short, where its ending 0 goes,
+// so a value that would begin on the buffer's last byte is empty.
+TEST(PosixBackend, TextsReadNoFurtherThanTheirRoom) {
     const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
     auto* pages = static_cast<uint8_t*>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-    ASSERT_NE(pages, MAP_FAILED);
     ASSERT_EQ(mprotect(pages + page, page, PROT_NONE), 0);
     auto* text = reinterpret_cast<WChar*>(pages + page) - 4;
     std::copy_n(u"abcd", 4, text);
     WChar line[5];
     EXPECT_EQ(std::u16string(line, FormatText(line, 5, u"%s", text)), u"abcd");
     munmap(pages, 2 * page);
+    ScopedFile release("os-release", "A=" + std::string(4081, 'a') + "\nVERSION_ID=9\n");
+    pid_t child = fork();
+    if (child == 0) {
+        WChar id[8] = {u'?'};
+        EndChild(unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                         mount(release.path().c_str(), "/etc/os-release", nullptr, MS_BIND, nullptr) != 0
+                     ? 77
+                     : g_platform.readSystemValue(u"ReleaseId", id, sizeof id) && id[0] == 0 ? 0 : 1);
+    }
+    const int code = WaitFor(child);
+    if (code == 77) GTEST_SKIP() << "no mounts of its own here";
+    EXPECT_EQ(code, 0);
 }
 
 // A name's bytes that were not UTF-8 arrive as U+DC80..U+DCFF and go back
