@@ -103,10 +103,12 @@ ExitCode ParseOptions(const WChar*& position, RunOptions& options) {
             case u'f': options.printFields = true; break;
             case u'o': options.printOffsets = true; break;
             case u'v': options.verbose = true; break;
-            default:
-                ReportError(u"Invalid option \"%c\"", EchoChar(letter));
+            default: {
+                const WChar alone[2] = {letter, 0};
+                ReportError(u"Invalid option \"%s\"", EchoText(alone, echo));
                 outcome = ExitBadCommandLine;
                 break;
+            }
         }
     }
     return outcome;
@@ -248,38 +250,54 @@ const WChar* NextToken(const WChar* text, WChar* buffer, uint32_t capacity, cons
 }
 
 // --- The echo --------------------------------------------------------------------
+//
+// The rule is in the header; here it is applied. A unit is judged together
+// with its neighbour only when the two are a pair (a high half, then a low
+// half): that is one character past U+FFFF, and none of those is a control
+// or a mark. Every other unit is judged alone, whatever came before it, so a
+// lone high half cannot carry the unit after it past the mask.
 
-WChar EchoChar(WChar c) {
+namespace {
+
+bool IsHighHalf(WChar c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowHalf(WChar c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// One unit that is not half of a pair, as echoed.
+WChar EchoAlone(WChar c) {
     bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
     bool layout = (c >= 0x2028 && c <= 0x2029) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
     bool rawControl = g_platform.namesHoldBytes && c >= 0xDC80 && c <= 0xDC9F;
     return control || layout || rawControl ? u'?' : c;
 }
 
-namespace {
-
-bool IsHighHalf(WChar c) { return c >= 0xD800 && c <= 0xDBFF; }
-
-// The unit as echoed; the low half of a pair is part of a character, never
-// a raw byte.
-WChar EchoUnit(const WChar* text, uint32_t i) {
-    return i > 0 && IsHighHalf(text[i - 1]) ? text[i] : EchoChar(text[i]);
-}
-
 }  // namespace
 
 const WChar* EchoText(const WChar* text, WChar (&buffer)[kEchoRoom]) {
-    uint32_t i = 0;
     bool changed = false;
-    for (; text[i] != 0; ++i) {
+    for (uint32_t i = 0; text[i] != 0; ++i) {
         // Most names are printable ASCII, which passes as it is.
         if (text[i] >= 0x20 && text[i] < 0x7F) continue;
+        if (IsHighHalf(text[i]) && IsLowHalf(text[i + 1])) {
+            ++i;
+            continue;
+        }
         // A name's raw byte is a lone low half; UTF-16 output cannot carry it.
         if (g_platform.namesHoldBytes && text[i] >= 0xDC80 && text[i] <= 0xDCFF) LinesHoldRawBytes();
-        changed = changed || EchoUnit(text, i) != text[i];
+        changed = changed || EchoAlone(text[i]) != text[i];
     }
     if (!changed) return text;
-    for (i = 0; i + 1 < kEchoRoom && text[i] != 0; ++i) buffer[i] = EchoUnit(text, i);
-    buffer[i] = 0;
+    uint32_t n = 0;
+    for (uint32_t i = 0; text[i] != 0; ++i) {
+        bool pair = IsHighHalf(text[i]) && IsLowHalf(text[i + 1]);
+        // As much as fits in one line, and never half of a pair.
+        if (n + (pair ? 2 : 1) >= kEchoRoom) break;
+        if (pair) {
+            buffer[n++] = text[i++];
+            buffer[n++] = text[i];
+        } else {
+            buffer[n++] = EchoAlone(text[i]);
+        }
+    }
+    buffer[n] = 0;
     return buffer;
 }
