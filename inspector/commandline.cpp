@@ -266,8 +266,12 @@ bool IsLowHalf(WChar c) { return c >= 0xDC00 && c <= 0xDFFF; }
 WChar EchoAlone(WChar c) {
     bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
     bool layout = (c >= 0x2028 && c <= 0x2029) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
-    bool rawControl = g_platform.namesHoldBytes && c >= 0xDC80 && c <= 0xDC9F;
-    return control || layout || rawControl ? u'?' : c;
+    bool rawByte = g_platform.namesHoldBytes && c >= 0xDC80 && c <= 0xDCFF;
+    if (control || layout || (rawByte && c <= 0xDC9F)) return u'?';
+    // A lone half that is no raw byte, where names hold raw bytes, is half
+    // of a character the reading cut ("-" and a character past U+FFFF).
+    bool strayHalf = g_platform.namesHoldBytes && !rawByte && (IsHighHalf(c) || IsLowHalf(c));
+    return strayHalf ? u'\uFFFD' : c;
 }
 
 }  // namespace

@@ -75,12 +75,14 @@ const WChar* SkipCharsInSet(const WChar* text, const WChar* set);
 //   the C1 controls.
 // - A high half followed by a low half is one character and passes whole;
 //   any other unit is judged alone, a lone half included.
+// - Where names hold raw bytes, a lone half that is none (half of a
+//   character that the reading of the options cut in two) shows as U+FFFD.
 // - Everything else comes back as it was. What the stream cannot carry is
 //   then the output's affair: a name's other raw bytes (lone U+DCA0 to
 //   U+DCFF) go back as those bytes to a terminal and to UTF-8 output and
 //   become U+FFFD in UTF-16LE output, which EchoText tells the output channel;
-//   any other lone half becomes U+FFFD in UTF-8 and stays itself in UTF-16
-//   (a Windows name's own unit).
+//   a Windows name's lone half becomes U+FFFD in UTF-8 and stays itself in
+//   UTF-16.
 // Returns text itself when nothing changes, else a copy in buffer (as much
 // as fits in one line, never half a pair); callers keep the buffer in
 // static storage.
