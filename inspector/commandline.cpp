@@ -262,6 +262,9 @@ namespace {
 bool IsHighHalf(WChar c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLowHalf(WChar c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
+// Whether text[i] and the unit after it are a pair.
+bool PairAt(const WChar* text, uint32_t i) { return IsHighHalf(text[i]) && IsLowHalf(text[i + 1]); }
+
 // One unit that is not half of a pair, as echoed.
 WChar EchoAlone(WChar c) {
     bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
@@ -281,7 +284,7 @@ const WChar* EchoText(const WChar* text, WChar (&buffer)[kEchoRoom]) {
     for (uint32_t i = 0; text[i] != 0; ++i) {
         // Most names are printable ASCII, which passes as it is.
         if (text[i] >= 0x20 && text[i] < 0x7F) continue;
-        if (IsHighHalf(text[i]) && IsLowHalf(text[i + 1])) {
+        if (PairAt(text, i)) {
             ++i;
             continue;
         }
@@ -290,12 +293,10 @@ const WChar* EchoText(const WChar* text, WChar (&buffer)[kEchoRoom]) {
         changed = changed || EchoAlone(text[i]) != text[i];
     }
     if (!changed) return text;
+    // As much as fits in one line, and never half of a pair.
     uint32_t n = 0;
-    for (uint32_t i = 0; text[i] != 0; ++i) {
-        bool pair = IsHighHalf(text[i]) && IsLowHalf(text[i + 1]);
-        // As much as fits in one line, and never half of a pair.
-        if (n + (pair ? 2 : 1) >= kEchoRoom) break;
-        if (pair) {
+    for (uint32_t i = 0; text[i] != 0 && n + 1 + PairAt(text, i) < kEchoRoom; ++i) {
+        if (PairAt(text, i)) {
             buffer[n++] = text[i++];
             buffer[n++] = text[i];
         } else {
