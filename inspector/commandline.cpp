@@ -95,7 +95,7 @@ ExitCode ParseOptions(const WChar*& position, RunOptions& options) {
         }
         WChar next = position[2];
         if (next != 0 && !IsCharInSet(next, kBlankSet)) {
-            ReportError(u"No space after option: \"%s\"", EchoText(position + 2, echo));
+            ReportError(u"No space after option: \"%s\"", EchoText(position + 2, echo, letter));
             return ExitBadCommandLine;
         }
         position = SkipCharsInSet(position + 2, kBlankSet);
@@ -265,11 +265,19 @@ bool IsLowHalf(WChar c) { return c >= 0xDC00 && c <= 0xDFFF; }
 // Whether text[i] and the unit after it are a pair.
 bool PairAt(const WChar* text, uint32_t i) { return IsHighHalf(text[i]) && IsLowHalf(text[i + 1]); }
 
-// One unit that is not half of a pair, as echoed.
-WChar EchoAlone(WChar c) {
+// Whether a name's raw byte stands at text[i]: not the low half of a pair,
+// even one whose high half lies just before the text.
+bool RawByteAt(const WChar* text, uint32_t i, WChar before) {
+    WChar previous = i > 0 ? text[i - 1] : before;
+    return g_platform.namesHoldBytes && text[i] >= 0xDC80 && text[i] <= 0xDCFF && !IsHighHalf(previous);
+}
+
+// One unit that is not half of a pair within text, as echoed.
+WChar EchoAlone(const WChar* text, uint32_t i, WChar before) {
+    WChar c = text[i];
     bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
     bool layout = (c >= 0x2028 && c <= 0x2029) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
-    bool rawByte = g_platform.namesHoldBytes && c >= 0xDC80 && c <= 0xDCFF;
+    bool rawByte = RawByteAt(text, i, before);
     if (control || layout || (rawByte && c <= 0xDC9F)) return u'?';
     // A lone half that is no raw byte, where names hold raw bytes, is half
     // of a character the reading cut ("-" and a character past U+FFFF).
@@ -279,7 +287,7 @@ WChar EchoAlone(WChar c) {
 
 }  // namespace
 
-const WChar* EchoText(const WChar* text, WChar (&buffer)[kEchoRoom]) {
+const WChar* EchoText(const WChar* text, WChar (&buffer)[kEchoRoom], WChar before) {
     bool changed = false;
     for (uint32_t i = 0; text[i] != 0; ++i) {
         // Most names are printable ASCII, which passes as it is.
@@ -289,8 +297,8 @@ const WChar* EchoText(const WChar* text, WChar (&buffer)[kEchoRoom]) {
             continue;
         }
         // A name's raw byte is a lone low half; UTF-16 output cannot carry it.
-        if (g_platform.namesHoldBytes && text[i] >= 0xDC80 && text[i] <= 0xDCFF) LinesHoldRawBytes();
-        changed = changed || EchoAlone(text[i]) != text[i];
+        if (RawByteAt(text, i, before)) LinesHoldRawBytes();
+        changed = changed || EchoAlone(text, i, before) != text[i];
     }
     if (!changed) return text;
     // As much as fits in one line, and never half of a pair.
@@ -300,7 +308,7 @@ const WChar* EchoText(const WChar* text, WChar (&buffer)[kEchoRoom]) {
             buffer[n++] = text[i++];
             buffer[n++] = text[i];
         } else {
-            buffer[n++] = EchoAlone(text[i]);
+            buffer[n++] = EchoAlone(text, i, before);
         }
     }
     buffer[n] = 0;

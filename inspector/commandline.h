@@ -83,10 +83,11 @@ const WChar* SkipCharsInSet(const WChar* text, const WChar* set);
 //   become U+FFFD in UTF-16LE output, which EchoText tells the output channel;
 //   a Windows name's lone half becomes U+FFFD in UTF-8 and stays itself in
 //   UTF-16.
-// Returns text itself when nothing changes, else a copy in buffer (as much
-// as fits in one line, never half a pair); callers keep the buffer in
-// static storage.
+// before is the unit just before text where text begins inside an argument
+// (after an option letter), else 0. Returns text itself when nothing
+// changes, else a copy in buffer (as much as fits in one line, never half a
+// pair); callers keep the buffer in static storage.
 constexpr uint32_t kEchoRoom = 1024;
-const WChar* EchoText(const WChar* text, WChar (&buffer)[kEchoRoom]);
+const WChar* EchoText(const WChar* text, WChar (&buffer)[kEchoRoom], WChar before = 0);
 
 #endif

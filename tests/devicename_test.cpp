@@ -9,8 +9,7 @@ namespace {
 
 TEST(WindowsDeviceName, ReservedFormsAndLookalikes) {
     const struct { std::u16string name; bool device; } cases[] = {
-        // Every reserved name, in any case, with an extension, trailing dots or
-        // blanks, a colon or a stream, in any folder or after a drive.
+        // Each reserved name in any case, extension, dots, blanks, colon, stream, folder or drive.
         {u"CON", true}, {u"prn", true}, {u"Aux.wav", true}, {u"NUL:", true}, {u"nul.wav:s", true},
         {u"COM0", true}, {u"com9.wav", true}, {u"COM1:", true}, {u"LPT0:x", true}, {u"lpt9 .a.b", true},
         {u"COM\u00B9", true}, {u"com\u00B2.wav", true}, {u"COM\u00B3:", true}, {u"LPT\u00B9", true},
@@ -22,8 +21,7 @@ TEST(WindowsDeviceName, ReservedFormsAndLookalikes) {
         // Names that are files.
         {u"CONSOLE", false}, {u"COM10", false}, {u"COM", false}, {u"LPT\u2074", false}, {u"COM\u00B9x", false},
         {u"NUL x", false}, {u"xNUL", false}, {u"NUL\\a.wav", false}, {u"a.wav:NUL", false}, {u"C:\\a.wav", false},
-        {u"\\\\host\\pipes\\a.wav", false}, {u"\\\\?\\UNC\\host\\share\\a", false}, {u"\\\\host", false},
-        {u"", false},
+        {u"\\\\host\\pipes\\a.wav", false}, {u"\\\\?\\UNC\\host\\share\\a", false}, {u"\\\\host", false}, {u"", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(ToUtf8(c.name));
