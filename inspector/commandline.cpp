@@ -93,7 +93,7 @@ ExitCode ParseOptions(const WChar*& position, RunOptions& options) {
         }
         WChar next = position[2];
         if (next != 0 && !IsCharInSet(next, kBlankSet)) {
-            ReportError(u"No space after option: \"%s\"", EchoText(position + 2, echo));
+            ReportError(u"No space after option: \"%s\"", EchoText(position + 2, echo, letter));
             return ExitBadCommandLine;
         }
         position = SkipCharsInSet(position + 2, kBlankSet);
@@ -101,10 +101,12 @@ ExitCode ParseOptions(const WChar*& position, RunOptions& options) {
             case u'f': options.printFields = true; break;
             case u'o': options.printOffsets = true; break;
             case u'v': options.verbose = true; break;
-            default:
-                ReportError(u"Invalid option \"%c\"", EchoChar(letter));
+            default: {
+                const WChar alone[2] = {letter, 0};
+                ReportError(u"Invalid option \"%s\"", EchoText(alone, echo));
                 outcome = ExitBadCommandLine;
                 break;
+            }
         }
     }
     return outcome;
@@ -246,38 +248,67 @@ const WChar* NextToken(const WChar* text, WChar* buffer, uint32_t capacity, cons
 }
 
 // --- The echo --------------------------------------------------------------------
-
-WChar EchoChar(WChar c) {
-    bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
-    bool layout = (c >= 0x2028 && c <= 0x2029) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
-    bool rawControl = g_platform.namesHoldBytes && c >= 0xDC80 && c <= 0xDC9F;
-    return control || layout || rawControl ? u'?' : c;
-}
+//
+// The rule is in the header; here it is applied. A unit is judged together
+// with its neighbour only when the two are a pair (a high half, then a low
+// half): that is one character past U+FFFF, and none of those is a control
+// or a mark. Every other unit is judged alone, whatever came before it, so a
+// lone high half cannot carry the unit after it past the mask.
 
 namespace {
 
 bool IsHighHalf(WChar c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowHalf(WChar c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
-// The unit as echoed; the low half of a pair is part of a character, never
-// a raw byte.
-WChar EchoUnit(const WChar* text, uint32_t i) {
-    return i > 0 && IsHighHalf(text[i - 1]) ? text[i] : EchoChar(text[i]);
+// Whether text[i] and the unit after it are a pair.
+bool PairAt(const WChar* text, uint32_t i) { return IsHighHalf(text[i]) && IsLowHalf(text[i + 1]); }
+
+// Whether a name's raw byte stands at text[i]: not the low half of a pair,
+// even one whose high half lies just before the text.
+bool RawByteAt(const WChar* text, uint32_t i, WChar before) {
+    WChar previous = i > 0 ? text[i - 1] : before;
+    return g_platform.namesHoldBytes && text[i] >= 0xDC80 && text[i] <= 0xDCFF && !IsHighHalf(previous);
+}
+
+// One unit that is not half of a pair within text, as echoed.
+WChar EchoAlone(const WChar* text, uint32_t i, WChar before) {
+    WChar c = text[i];
+    bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
+    bool layout = (c >= 0x2028 && c <= 0x2029) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+    bool rawByte = RawByteAt(text, i, before);
+    if (control || layout || (rawByte && c <= 0xDC9F)) return u'?';
+    // A lone half that is no raw byte, where names hold raw bytes, is half
+    // of a character the reading cut ("-" and a character past U+FFFF).
+    bool strayHalf = g_platform.namesHoldBytes && !rawByte && (IsHighHalf(c) || IsLowHalf(c));
+    return strayHalf ? u'\uFFFD' : c;
 }
 
 }  // namespace
 
-const WChar* EchoText(const WChar* text, WChar (&buffer)[kEchoRoom]) {
-    uint32_t i = 0;
+const WChar* EchoText(const WChar* text, WChar (&buffer)[kEchoRoom], WChar before) {
     bool changed = false;
-    for (; text[i] != 0; ++i) {
+    for (uint32_t i = 0; text[i] != 0; ++i) {
         // Most names are printable ASCII, which passes as it is.
         if (text[i] >= 0x20 && text[i] < 0x7F) continue;
+        if (PairAt(text, i)) {
+            ++i;
+            continue;
+        }
         // A name's raw byte is a lone low half; UTF-16 output cannot carry it.
-        if (g_platform.namesHoldBytes && text[i] >= 0xDC80 && text[i] <= 0xDCFF) LinesHoldRawBytes();
-        changed = changed || EchoUnit(text, i) != text[i];
+        if (RawByteAt(text, i, before)) LinesHoldRawBytes();
+        changed = changed || EchoAlone(text, i, before) != text[i];
     }
     if (!changed) return text;
-    for (i = 0; i + 1 < kEchoRoom && text[i] != 0; ++i) buffer[i] = EchoUnit(text, i);
-    buffer[i] = 0;
+    // As much as fits in one line, and never half of a pair.
+    uint32_t n = 0;
+    for (uint32_t i = 0; text[i] != 0 && n + 1 + PairAt(text, i) < kEchoRoom; ++i) {
+        if (PairAt(text, i)) {
+            buffer[n++] = text[i++];
+            buffer[n++] = text[i];
+        } else {
+            buffer[n++] = EchoAlone(text, i, before);
+        }
+    }
+    buffer[n] = 0;
     return buffer;
 }

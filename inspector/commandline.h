@@ -63,17 +63,31 @@ const WChar* SkipCharsInSet(const WChar* text, const WChar* set);
 
 // --- The echo ------------------------------------------------------------------
 
-// Argument text as the program echoes it: each control character (U+0001 to
-// U+001F, DEL and the C1 controls U+0080 to U+009F) shows as "?", as `ls -q`
-// shows names, so an argument cannot add report lines (NEL U+0085 ends a line
-// for some readers) or send the terminal escape sequences (CSI U+009B). So do
-// a name's raw bytes 0x80 to 0x9F, which an 8-bit terminal takes for those
-// controls, the marks that reorder how a terminal shows a line (U+202A to
-// U+202E, U+2066 to U+2069), and the line and paragraph separators U+2028
-// and U+2029. Returns text itself when it holds none, else a copy in buffer
-// (as much as fits in one line); callers keep the buffer in static storage.
+// Every text either program shows back (a name, an argument, an option
+// letter), on every stream, goes through EchoText, and this is its rule:
+// - "?" stands for each control character (U+0001 to U+001F, DEL and the C1
+//   controls U+0080 to U+009F), as `ls -q` shows names, so an argument cannot
+//   add report lines (NEL U+0085 ends a line for some readers) or send the
+//   terminal escape sequences (CSI U+009B); for the marks that reorder how a
+//   terminal shows a line (U+202A to U+202E, U+2066 to U+2069) and the line
+//   and paragraph separators U+2028 and U+2029; and, where names hold raw
+//   bytes, for the bytes 0x80 to 0x9F, which an 8-bit terminal takes for
+//   the C1 controls.
+// - A high half followed by a low half is one character and passes whole;
+//   any other unit is judged alone, a lone half included.
+// - Where names hold raw bytes, a lone half that is none (half of a
+//   character that the reading of the options cut in two) shows as U+FFFD.
+// - Everything else comes back as it was. What the stream cannot carry is
+//   then the output's affair: a name's other raw bytes (lone U+DCA0 to
+//   U+DCFF) go back as those bytes to a terminal and to UTF-8 output and
+//   become U+FFFD in UTF-16LE output, which EchoText tells the output channel;
+//   a Windows name's lone half becomes U+FFFD in UTF-8 and stays itself in
+//   UTF-16.
+// before is the unit just before text where text begins inside an argument
+// (after an option letter), else 0. Returns text itself when nothing
+// changes, else a copy in buffer (as much as fits in one line, never half a
+// pair); callers keep the buffer in static storage.
 constexpr uint32_t kEchoRoom = 1024;
-const WChar* EchoText(const WChar* text, WChar (&buffer)[kEchoRoom]);
-WChar EchoChar(WChar c);
+const WChar* EchoText(const WChar* text, WChar (&buffer)[kEchoRoom], WChar before = 0);
 
 #endif

@@ -13,6 +13,7 @@
 #include <stdarg.h>
 #include <stddef.h>
 
+#include "platform/devicename.h"
 #include "platform/platform.h"
 #include "platform/text.h"
 
@@ -57,78 +58,14 @@ extern "C" void __gcov_dump();
 
 // --- The input file ----------------------------------------------------------------
 
-WChar Upper(WChar c) { return c >= u'a' && c <= u'z' ? static_cast<WChar>(c - 32) : c; }
-
-// Windows takes a forward slash for a backslash in a name.
-bool IsSeparator(WChar c) { return c == u'\\' || c == u'/'; }
-
-// Whether text starts with prefix, letters in either case, a backslash of
-// prefix standing for either separator.
-bool StartsWith(const WChar* text, const char* prefix) {
-    for (; *prefix != 0; ++text, ++prefix) {
-        bool same = *prefix == '\\' ? IsSeparator(*text) : Upper(*text) == static_cast<WChar>(*prefix);
-        if (!same) return false;
-    }
-    return true;
-}
-
-// Whether the share of a UNC name ("server\share\...", after its two leading
-// separators) is a server's pipes: opening one connects to whoever serves it.
-bool IsPipeShare(const WChar* server) {
-    while (*server != 0 && !IsSeparator(*server)) ++server;
-    if (*server == 0) return false;
-    const WChar* share = server + 1;
-    return StartsWith(share, "PIPE") && (share[4] == 0 || IsSeparator(share[4]));
-}
-
-// A name the system takes for a device or a pipe rather than a file: one in
-// the device space ("\\.\pipe\x", "\\.\COM1", "\\?\pipe\x" but not
-// "\\?\C:\..."), one in the object manager's space ("\??\..."), a pipe on
-// any server ("\\host\pipe\x", "\\?\UNC\host\pipe\x"), or one whose last
-// part is a reserved device name such as "NUL", "com1.wav" or "CONOUT$";
-// forward slashes count as backslashes. Opening one connects to a pipe's
-// server or acts on a device, so it is refused before CreateFileW sees it.
-bool IsDeviceName(const WChar* name) {
-    if (StartsWith(name, "\\\\.\\") || StartsWith(name, "\\??\\")) return true;
-    if (StartsWith(name, "\\\\?\\")) {
-        const WChar* rest = name + 4;
-        bool drive = Upper(rest[0]) >= u'A' && Upper(rest[0]) <= u'Z' && rest[1] == u':';
-        if (StartsWith(rest, "UNC\\")) return IsPipeShare(rest + 4);
-        if (!drive) return true;
-    } else if (StartsWith(name, "\\\\") && IsPipeShare(name + 2)) {
-        return true;
-    }
-    const WChar* last = name;
-    for (const WChar* p = name; *p != 0; ++p) {
-        if (IsSeparator(*p) || *p == u':') last = p + 1;
-    }
-    // The device's name (COM and LPT with a digit), then nothing but blanks
-    // or an extension.
-    static const struct {
-        char name[8];
-        bool numbered;
-    } kDevices[] = {{"CONIN$", false}, {"CONOUT$", false}, {"CON", false}, {"PRN", false},
-                    {"AUX", false},    {"NUL", false},     {"COM", true},  {"LPT", true}};
-    for (const auto& device : kDevices) {
-        if (!StartsWith(last, device.name)) continue;
-        const WChar* end = last;
-        for (const char* c = device.name; *c != 0; ++c) ++end;
-        if (device.numbered) {
-            if (*end < u'1' || *end > u'9') continue;
-            ++end;
-        }
-        while (*end == u' ') ++end;
-        if (*end == 0 || *end == u'.') return true;
-    }
-    return false;
-}
-
+// A device or pipe name (IsWindowsDeviceName) is refused before CreateFileW
+// sees it: opening one acts on the device or connects to the pipe's server.
 // Without FILE_FLAG_BACKUP_SEMANTICS a directory is refused
 // (ERROR_ACCESS_DENIED), as the walk can only read a file. Should a name
 // still reach a pipe, its server may only identify the user, never act as
 // the user (SECURITY_IDENTIFICATION).
 OsHandle WinOpenFile(const WChar* name) {
-    if (IsDeviceName(name)) {
+    if (IsWindowsDeviceName(name)) {
         SetLastError(ERROR_NOT_SUPPORTED);
         return kNoHandle;
     }

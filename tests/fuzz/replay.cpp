@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
     for (const auto& path : inputs) {
         std::ifstream in(path, std::ios::binary);
         std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        std::fprintf(stderr, "%s\n", path.c_str());
+        std::fprintf(stderr, "%s\n", path.string().c_str());
         LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
     }
     std::printf("%zu inputs replayed\n", inputs.size());
