@@ -24,11 +24,6 @@ ScanState g_scan;
 
 namespace {
 
-// The system's entries as the run began: a check in this process swaps some
-// of g_platform's for its time, and the run's own output must not be taken
-// for the file's.
-Platform g_system;
-
 // --- Output -----------------------------------------------------------------------
 //
 // Standard output is written in large pieces: a record costs no system call
@@ -57,12 +52,12 @@ void FlushOutput() {
             if (cp == u'\n') units[n++] = u'\r';
             n += EncodeUtf16(length == 0 ? 0xFFFD : cp, units + n);
             if (n > 1019 || i == g_scan.outUsed) {
-                written = g_system.writeConsole(handle, units, n);
+                written = g_platform.writeConsole(handle, units, n);
                 n = 0;
             }
         }
     } else {
-        written = g_system.writeFile(handle, g_out, g_scan.outUsed);
+        written = g_platform.writeFile(handle, g_out, g_scan.outUsed);
     }
     g_scan.outUsed = 0;
     // A failed write is the one thing that ends the run.
@@ -160,55 +155,25 @@ void RecordEnd(uint32_t exitCode) {
 
 // --- The check ----------------------------------------------------------------------
 //
-// The walk of a sondrel run, with three entries of the platform table
-// swapped for the time of one file: the open hands over the file the opener
-// opened, the sandbox is already in place, and each line is captured in
-// place of its write.
+// The walk of a sondrel run, given the file the opener opened (the sandbox,
+// where there is one, already in place), with a sink that frames each line
+// as a UTF-8 stream of sondrel's would get it.
 
-constexpr OsHandle kCapturedOutput = -2;
-constexpr OsHandle kCapturedError = -3;
-
-ScanFile g_given;
-void (*g_captureSink)(const uint8_t*, uint32_t);
-
-OsHandle OpenGivenFile(const WChar*) {
-    OsHandle file = g_given.handle;
-    g_given.handle = kNoHandle;
-    if (file == kNoHandle) g_platform.setLastError(g_given.openError);
-    return file;
-}
-
-bool GivenFileSize(OsHandle, uint32_t* size) {
-    if (g_given.sizeError != 0) {
-        g_platform.setLastError(g_given.sizeError);
-        return false;
-    }
-    *size = g_given.size;
-    return true;
-}
-
-bool AlreadyRestricted(OsHandle) { return true; }
-
-bool NeverConsole(OsHandle) { return false; }
-
-bool CaptureLine(OsHandle handle, const void* bytes, uint32_t count) {
+void CaptureLine(uint8_t stream, void* frames, const WChar* format, const uint64_t* slots, uint32_t slotCount) {
     static uint8_t frame[3 + 1024 * 3];
-    if (count > 1024 * 3) count = 1024 * 3;
-    frame[0] = handle == kCapturedError ? 2 : 1;
+    uint32_t count = FormatUtf8Line(format, slots, slotCount, frame + 3);
+    frame[0] = stream;
     frame[1] = static_cast<uint8_t>(count);
     frame[2] = static_cast<uint8_t>(count >> 8);
-    const uint8_t* from = static_cast<const uint8_t*>(bytes);
-    for (uint32_t i = 0; i < count; ++i) frame[3 + i] = from[i];
-    g_captureSink(frame, 3 + count);
-    return true;
+    (*static_cast<const ScanSink*>(frames))(frame, 3 + count);
 }
 
-// Every line goes out as UTF-8 with LF, what SONDREL_ENCODING=utf-8 asks for.
-bool AskUtf8(const WChar* name, WChar* value, uint32_t capacity) {
-    static const WChar kUtf8[] = u"utf-8";
-    if (WideLengthBounded(name, 20) != 16 || capacity < 6) return false;
-    for (uint32_t i = 0; i < 6; ++i) value[i] = kUtf8[i];
-    return true;
+void CaptureOutput(void* frames, const WChar* format, const uint64_t* slots, uint32_t slotCount) {
+    CaptureLine(1, frames, format, slots, slotCount);
+}
+
+void CaptureError(void* frames, const WChar* format, const uint64_t* slots, uint32_t slotCount) {
+    CaptureLine(2, frames, format, slots, slotCount);
 }
 
 // --- The command line -----------------------------------------------------------------
@@ -335,36 +300,16 @@ uint32_t Scan(const WChar* arguments) {
 
 }  // namespace
 
-uint32_t CheckCaptured(const WChar* name, uint32_t flags, const ScanFile* file,
-                       void (*sink)(const uint8_t* frames, uint32_t count)) {
-    Platform saved = g_platform;
-    RuntimeState& rt = g_runtime;
-    OsHandle output = rt.outputHandle;
-    OsHandle error = rt.errorHandle;
-    g_platform.openFile = OpenGivenFile;
-    g_platform.fileSize = GivenFileSize;
-    g_platform.restrictProcess = AlreadyRestricted;
-    g_platform.writeFile = CaptureLine;
-    g_platform.isConsole = NeverConsole;
-    rt.outputHandle = kCapturedOutput;
-    rt.errorHandle = kCapturedError;
-    g_captureSink = sink;
-    g_given = *file;
-    ExitCode outcome;
+uint32_t CheckCaptured(const WChar* name, uint32_t flags, const OpenedFile* file, ScanSink sink) {
+    const WalkSink capture = {CaptureOutput, CaptureError, nullptr, &sink};
     // What a sondrel run refuses before it opens anything.
     if (name[0] == 0 || !ScanNameFits(name)) {
-        ReportError(u"Invalid file specification");
-        outcome = ExitBadCommandLine;
-    } else {
-        RunOptions options{(flags & kFlagOffsets) != 0, (flags & kFlagFields) != 0, (flags & kFlagVerbose) != 0};
-        outcome = WalkChunks(name, options);
+        if (file->handle != kNoHandle) g_platform.closeFile(file->handle);
+        SinkError(capture, u"Invalid file specification");
+        return ExitBadCommandLine;
     }
-    g_platform = saved;
-    if (g_given.handle != kNoHandle) g_platform.closeFile(g_given.handle);
-    g_given.handle = kNoHandle;
-    rt.outputHandle = output;
-    rt.errorHandle = error;
-    return outcome;
+    RunOptions options{(flags & kFlagOffsets) != 0, (flags & kFlagFields) != 0, (flags & kFlagVerbose) != 0};
+    return WalkChunks(name, *file, options, capture);
 }
 
 namespace {
@@ -380,12 +325,8 @@ uint32_t ScanMain(const WChar* arguments) {
     ResetScan();
     RuntimeState& rt = g_runtime;
     // The streams, with every line in UTF-8 and ended by LF.
-    Platform saved = g_platform;
-    g_platform.environmentVariable = AskUtf8;
-    bool streams = GetStdStreams(nullptr, &rt.outputHandle, &rt.errorHandle);
-    g_platform.environmentVariable = saved.environmentVariable;
-    if (!streams) return kScanCannotWrite;
-    g_system = g_platform;
+    if (!GetStdStreams(nullptr, &rt.outputHandle, &rt.errorHandle)) return kScanCannotWrite;
+    LinesAsUtf8();
     uint32_t status = Scan(arguments);
     if (rt.outputHandle != kNoHandle) g_platform.closeHandle(rt.outputHandle);
     if (rt.errorHandle != kNoHandle) g_platform.closeHandle(rt.errorHandle);

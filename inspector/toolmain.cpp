@@ -10,6 +10,20 @@
 
 namespace {
 
+void StreamLine(void*, const WChar* format, const uint64_t* slots, uint32_t slotCount) {
+    PrintMessageV(format, slots, slotCount);
+}
+
+void StreamError(void*, const WChar* format, const uint64_t* slots, uint32_t slotCount) {
+    ReportErrorV(format, slots, slotCount);
+}
+
+}  // namespace
+
+const WalkSink kStreamSink = {StreamLine, StreamError, nullptr, nullptr};
+
+namespace {
+
 const WChar kUsageText[] =
     u"\r\n"
     u"sondrel %u.%u.%u.%u - RIFF/WAVE file inspector, by the sondrel developers\r\n"
@@ -41,7 +55,7 @@ ExitCode Run(const WChar* arguments) {
     const WChar* fileName = nullptr;
     ExitCode outcome = ReadArguments(position, options, fileName);
     if (outcome != ExitUndecided) return outcome;
-    return WalkChunks(fileName, options);
+    return WalkChunks(fileName, OpenToWalk(fileName), options, kStreamSink);
 }
 
 void CloseStream(OsHandle& handle) {

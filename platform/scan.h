@@ -31,12 +31,7 @@ using ScanSink = void (*)(const uint8_t* frames, uint32_t count);
 
 // A name opened as a sondrel run opens its file, and its size as the open
 // found it (a run asks for the size right after the open).
-struct ScanFile {
-    OsHandle handle;  // kNoHandle when the open failed
-    uint32_t openError;
-    uint32_t size;
-    uint32_t sizeError;  // 0, or why the size cannot be had (4 GiB and more)
-};
+using ScanFile = OpenedFile;
 
 // One file's check as the core makes it, given the file already opened. It
 // closes the file.

@@ -64,6 +64,8 @@ bool OutputLost(uint32_t* error) {
     return g_outputFate.lost;
 }
 
+void LinesAsUtf8() { g_lineMode = kUtf8; }
+
 void LinesHoldRawBytes() {
     if (g_lineMode == kUtf16) g_lineMode = kUtf16RawBytes;
 }
@@ -119,6 +121,14 @@ __attribute__((noinline)) void NoteFailedWrite(OsHandle handle, StreamFate& fate
 }
 
 }  // namespace
+
+uint32_t FormatUtf8Line(const WChar* format, const uint64_t* slots, uint32_t slotCount, uint8_t* bytes) {
+    static WChar line[1024];
+    uint32_t count = FormatTextV(line, 1022, format, slots, slotCount);
+    line[count++] = u'\r';
+    line[count++] = u'\n';
+    return g_platform.toUtf8(line, DropCrBeforeLf(line, count), bytes);
+}
 
 bool WriteTextLine(OsHandle handle, const WChar* format, const uint64_t* slots, uint32_t slotCount,
                    bool appendLineEnd) {

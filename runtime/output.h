@@ -15,6 +15,14 @@
 // reads once how lines are to reach streams that are not consoles.
 bool GetStdStreams(OsHandle* input, OsHandle* output, OsHandle* error);
 
+// Every line to a file or pipe in UTF-8 with LF line ends from now on, as
+// SONDREL_ENCODING=utf-8 asks (sondrel-scan's records are UTF-8 throughout).
+void LinesAsUtf8();
+
+// Formats one line as a UTF-8 stream gets it, line end included, into bytes
+// (room for 1024 * 3); returns the count.
+uint32_t FormatUtf8Line(const WChar* format, const uint64_t* slots, uint32_t slotCount, uint8_t* bytes);
+
 // Whether a line meant for standard output was lost to a failed write (a
 // full disk, a size limit, a broken device) rather than to a reader that
 // went away; *error receives the system's code of the first such failure.
