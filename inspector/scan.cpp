@@ -10,6 +10,7 @@
 #include "inspector/scan.h"
 
 #include "inspector/commandline.h"
+#include "inspector/facts.h"
 #include "inspector/scan_parts.h"
 #include "inspector/toolmain.h"
 #include "inspector/walk.h"
@@ -113,40 +114,79 @@ void BeginRecord() {
     }
 }
 
-void RecordLines(const uint8_t* frames, uint32_t count) {
-    BeginRecord();
+// The facts of the record under way, from its one frame of facts.
+WaveFacts g_recordFacts;
+
+void RecordLine(const uint8_t* frame, uint32_t count) {
     if (g_scan.options.json) {
-        JsonLines(frames, count);
+        JsonLines(frame, count);
     } else {
-        TextLines(frames, count);
+        TextLines(frame, count);
     }
 }
 
+// The frames of the record under way, one at a time: lines go to the record
+// as they come; the facts are decoded, and facts that do not decode end the
+// record early, with nothing more taken from its check.
+void RecordLines(const uint8_t* frames, uint32_t count) {
+    BeginRecord();
+    ScanState& s = g_scan;
+    for (uint32_t i = 0; i + 3 <= count && !s.factsBad;) {
+        uint32_t length = frames[i + 1] | frames[i + 2] << 8;
+        if (length > count - i - 3) break;  // the backend passes whole frames only
+        if (frames[i] != kScanStreamFacts) {
+            RecordLine(frames + i, 3 + length);
+        } else if (s.factsKnown || !DecodeFacts(frames + i + 3, length, &g_recordFacts)) {
+            s.factsBad = true;
+            s.factsKnown = false;
+        } else {
+            s.factsKnown = true;
+        }
+        i += 3 + length;
+    }
+}
+
+// Why a record ended before its check did.
+enum class EndedBy { kLostCheck, kBadFacts };
+
 // A record the check did not finish: the code a shell gives a program that a
-// signal ended, and one line on standard error that says why, framed as a
-// captured one.
-uint32_t EndedEarly(uint32_t exitCode) {
-    uint32_t signal = exitCode & 0xFF;
-    static uint8_t line[3 + 64 * 3];
-    static WChar text[64];
-    uint32_t n = signal != 0 ? FormatText(text, 64, u"The check of this file ended early (signal %u)\n", signal)
-                             : FormatText(text, 64, u"The check of this file ended early\n");
+// signal ended (128 when none did), and one line on standard error that
+// says why, as a captured one.
+uint32_t EndedEarly(uint32_t exitCode, EndedBy why) {
+    uint32_t signal = why == EndedBy::kLostCheck ? exitCode & 0xFF : 0;
+    static uint8_t line[3 + 96 * 3];
+    static WChar text[96];
+    uint32_t n = 0;
+    if (why == EndedBy::kBadFacts) {
+        n = FormatText(text, 96, u"The check of this file ended early (its facts could not be read)\n");
+    } else if (signal != 0) {
+        n = FormatText(text, 96, u"The check of this file ended early (signal %u)\n", signal);
+    } else {
+        n = FormatText(text, 96, u"The check of this file ended early\n");
+    }
     n = g_platform.toUtf8(text, n, line + 3);
     line[0] = 2;
     line[1] = static_cast<uint8_t>(n);
     line[2] = 0;
-    RecordLines(line, 3 + n);
+    RecordLine(line, 3 + n);
     return 128 + signal;
 }
 
 void RecordEnd(uint32_t exitCode) {
     BeginRecord();
-    if ((exitCode & kScanCheckLost) != 0) exitCode = EndedEarly(exitCode);
-    if (g_scan.options.json) {
-        JsonEnd(exitCode);
+    ScanState& s = g_scan;
+    if (s.factsBad) {
+        exitCode = EndedEarly(exitCode, EndedBy::kBadFacts);
+    } else if ((exitCode & kScanCheckLost) != 0) {
+        exitCode = EndedEarly(exitCode, EndedBy::kLostCheck);
+    }
+    if (s.options.json) {
+        JsonEnd(exitCode, s.factsKnown ? &g_recordFacts : nullptr);
     } else {
         TextEnd(exitCode);
     }
+    s.factsKnown = false;
+    s.factsBad = false;
     g_scan.recordOpen = false;
     NextRecordSlot();
     Count(exitCode);
@@ -159,21 +199,33 @@ void RecordEnd(uint32_t exitCode) {
 // where there is one, already in place), with a sink that frames each line
 // as a UTF-8 stream of sondrel's would get it.
 
-void CaptureLine(uint8_t stream, void* frames, const WChar* format, const uint64_t* slots, uint32_t slotCount) {
+// Where the check under way sends its frames.
+ScanSink g_frames;
+
+void CaptureLine(uint8_t stream, const WChar* format, const uint64_t* slots, uint32_t slotCount) {
     static uint8_t frame[3 + 1024 * 3];
     uint32_t count = FormatUtf8Line(format, slots, slotCount, frame + 3);
     frame[0] = stream;
     frame[1] = static_cast<uint8_t>(count);
     frame[2] = static_cast<uint8_t>(count >> 8);
-    (*static_cast<const ScanSink*>(frames))(frame, 3 + count);
+    g_frames(frame, 3 + count);
 }
 
-void CaptureOutput(void* frames, const WChar* format, const uint64_t* slots, uint32_t slotCount) {
-    CaptureLine(1, frames, format, slots, slotCount);
+void CaptureOutput(const WChar* format, const uint64_t* slots, uint32_t slotCount) {
+    CaptureLine(1, format, slots, slotCount);
 }
 
-void CaptureError(void* frames, const WChar* format, const uint64_t* slots, uint32_t slotCount) {
-    CaptureLine(2, frames, format, slots, slotCount);
+void CaptureError(const WChar* format, const uint64_t* slots, uint32_t slotCount) {
+    CaptureLine(2, format, slots, slotCount);
+}
+
+void CaptureFacts(const WaveFacts& facts) {
+    static uint8_t frame[3 + kScanFactsRoom];
+    uint32_t count = EncodeFacts(facts, frame + 3);
+    frame[0] = kScanStreamFacts;
+    frame[1] = static_cast<uint8_t>(count);
+    frame[2] = static_cast<uint8_t>(count >> 8);
+    g_frames(frame, 3 + count);
 }
 
 // --- The command line -----------------------------------------------------------------
@@ -273,7 +325,7 @@ uint32_t Scan(const WChar* arguments) {
     }
     g_scan.outputHandle = g_runtime.outputHandle;
     g_scan.outConsole = g_platform.isConsole(g_scan.outputHandle);
-    uint32_t flags = g_scan.options.flags | (g_scan.options.json ? kFlagOffsets : 0);
+    uint32_t flags = g_scan.options.flags;
     static const ScanCallbacks callbacks = {NextName, RecordLines, RecordEnd};
     bool started = g_scanPlatform.checkAll(CheckCaptured, flags, &callbacks);
     FlushOutput();
@@ -301,7 +353,8 @@ uint32_t Scan(const WChar* arguments) {
 }  // namespace
 
 uint32_t CheckCaptured(const WChar* name, uint32_t flags, const OpenedFile* file, ScanSink sink) {
-    const WalkSink capture = {CaptureOutput, CaptureError, nullptr, &sink};
+    static const WalkSink capture = {CaptureOutput, CaptureError, CaptureFacts};
+    g_frames = sink;
     // What a sondrel run refuses before it opens anything.
     if (name[0] == 0 || !ScanNameFits(name)) {
         if (file->handle != kNoHandle) g_platform.closeFile(file->handle);

@@ -1,7 +1,10 @@
 // sondrel-scan's records as JSON: one object a line. Strings are always
 // valid UTF-8: a byte that is not (only a file name's bytes can be) shows as
 // U+FFFD, and the name's exact bytes are then also given in base 64.
+#include "inspector/facts.h"
 #include "inspector/scan_parts.h"
+#include "waveformat/describe.h"
+#include "waveformat/names.h"
 #include "platform/platform.h"
 #include "platform/scan.h"
 #include "platform/text.h"
@@ -44,30 +47,34 @@ namespace {
 // A name's bytes: as many as a name of kScanNameUnits units can take.
 uint8_t g_nameBytes[kScanNameUnits * 4];
 
+// Warnings listed in a record; those past it are only counted.
+constexpr uint32_t kWarningsListed = 64;
+
 struct JsonRecord {
     bool firstLine;
-    bool hasFormat;
-    uint8_t format[64];
-    uint32_t formatLength;
-    bool has[5];
-    uint64_t value[5];  // sample_rate, channels, bits, data_offset, data_size
     uint8_t stderrText[8 * 1024];
     uint32_t stderrUsed;
     uint32_t errorAt, errorLength;  // the last line of standard error
     uint8_t warnings[64 * 1024];
     uint32_t warningsUsed;
+    uint32_t warningsListed;
     uint32_t warningsOmitted;
 };
 
 JsonRecord g_json;
-
-enum Field { kRate, kChannels, kBits, kDataOffset, kDataSize };
 
 void OutJsonString(const uint8_t* bytes, uint32_t n, bool* exact) {
     static uint8_t text[3 * 1024 * 6 + 2];
     uint32_t used = 0;
     JsonString(bytes, n, text, sizeof text, &used, exact);
     OutBytes(text, used);
+}
+
+// A text of the program's, which is always UTF-8 once converted.
+void OutJsonText(const WChar* text, uint32_t n) {
+    static uint8_t bytes[256 * 3];
+    if (n > 256) n = 256;
+    OutJsonString(bytes, g_platform.toUtf8(text, n, bytes), nullptr);
 }
 
 void OutBase64(const uint8_t* bytes, uint32_t n) {
@@ -82,81 +89,18 @@ void OutBase64(const uint8_t* bytes, uint32_t n) {
     }
 }
 
-bool StartsWith(const uint8_t* line, uint32_t n, const char* prefix, uint32_t* after) {
-    uint32_t i = 0;
-    for (; prefix[i] != 0; ++i) {
-        if (i >= n || line[i] != static_cast<uint8_t>(prefix[i])) return false;
+// A warning of the report: a line of standard output that opens with "*** ".
+void NoteWarning(const uint8_t* line, uint32_t n) {
+    if (n < 4 || line[0] != '*' || line[1] != '*' || line[2] != '*' || line[3] != ' ') return;
+    uint32_t used = g_json.warningsUsed + (g_json.warningsUsed != 0 ? 1 : 0);
+    if (g_json.warningsListed < kWarningsListed && used < sizeof g_json.warnings &&
+        JsonString(line, n, g_json.warnings, sizeof g_json.warnings, &used, nullptr)) {
+        if (g_json.warningsUsed != 0) g_json.warnings[g_json.warningsUsed] = ',';
+        g_json.warningsUsed = used;
+        ++g_json.warningsListed;
+    } else {
+        ++g_json.warningsOmitted;
     }
-    *after = i;
-    return true;
-}
-
-// Decimal digits at line[*i]; false when there are none.
-bool ReadNumber(const uint8_t* line, uint32_t n, uint32_t* i, uint64_t* value) {
-    uint32_t start = *i;
-    uint64_t v = 0;
-    while (*i < n && line[*i] >= '0' && line[*i] <= '9') v = v * 10 + (line[(*i)++] - '0');
-    *value = v;
-    return *i > start;
-}
-
-void Remember(Field field, const uint8_t* line, uint32_t n, uint32_t at) {
-    uint64_t v;
-    if (!ReadNumber(line, n, &at, &v)) return;
-    g_json.has[field] = true;
-    g_json.value[field] = v;
-}
-
-// "Format: PCM/44100/16/2", "ExtPCM/48000/24(4)/6(3f)": rate, bits, channels.
-void RememberFormat(const uint8_t* line, uint32_t n, uint32_t at) {
-    g_json.hasFormat = true;
-    g_json.formatLength = 0;
-    for (uint32_t i = at; i < n && g_json.formatLength < sizeof g_json.format; ++i) {
-        g_json.format[g_json.formatLength++] = line[i];
-    }
-    const Field order[3] = {kRate, kBits, kChannels};
-    uint32_t i = at;
-    for (Field field : order) {
-        while (i < n && line[i] != '/') ++i;
-        if (i == n) return;
-        ++i;
-        Remember(field, line, n, i);
-    }
-}
-
-// The report lines scripts ask for most, taken as they pass.
-void NoteReportLine(const uint8_t* line, uint32_t n) {
-    uint32_t at;
-    if (StartsWith(line, n, "Format: ", &at)) {
-        RememberFormat(line, n, at);
-    } else if (StartsWith(line, n, "Samples per second: ", &at) || StartsWith(line, n, "nSamplesPerSec: ", &at)) {
-        Remember(kRate, line, n, at);
-    } else if (StartsWith(line, n, "Channels: ", &at) || StartsWith(line, n, "nChannels: ", &at)) {
-        Remember(kChannels, line, n, at);
-    } else if (StartsWith(line, n, "wBitsPerSample: ", &at)) {
-        Remember(kBits, line, n, at);
-    } else if (StartsWith(line, n, "Wave data offset: ", &at)) {
-        Remember(kDataOffset, line, n, at);
-    } else if (StartsWith(line, n, "Wave data size: ", &at)) {
-        Remember(kDataSize, line, n, at);
-    } else if (StartsWith(line, n, "*** ", &at)) {
-        uint32_t used = g_json.warningsUsed + (g_json.warningsUsed != 0 ? 1 : 0);
-        if (used < sizeof g_json.warnings &&
-            JsonString(line, n, g_json.warnings, sizeof g_json.warnings, &used, nullptr)) {
-            if (g_json.warningsUsed != 0) g_json.warnings[g_json.warningsUsed] = ',';
-            g_json.warningsUsed = used;
-        } else {
-            ++g_json.warningsOmitted;
-        }
-    }
-}
-
-// JSON records always ask the walk for the offsets, which scripts want; a
-// user who did not give -o does not see their two lines.
-bool IsOffsetLine(const uint8_t* line, uint32_t n) {
-    uint32_t at;
-    return (g_scan.options.flags & kFlagOffsets) == 0 &&
-           (StartsWith(line, n, "Format descriptor offset: ", &at) || StartsWith(line, n, "Wave data offset: ", &at));
 }
 
 void AddStderrLine(const uint8_t* line, uint32_t n) {
@@ -175,20 +119,103 @@ void JsonLine(uint8_t stream, const uint8_t* line, uint32_t n) {
         AddStderrLine(line, n);
         return;
     }
-    NoteReportLine(line, n);
-    if (IsOffsetLine(line, n)) return;
+    NoteWarning(line, n);
     if (!g_json.firstLine) OutText(",");
     g_json.firstLine = false;
     OutJsonString(line, n, nullptr);
 }
 
-void OutNumberField(const char* key, Field field) {
+// ,"key":value, or null where the value is not known.
+void OutNumber(const char* key, bool known, uint64_t value) {
     OutText(key);
-    if (g_json.has[field]) {
-        OutFormat(u"%I64u", g_json.value[field]);
+    if (known) {
+        OutFormat(u"%I64u", value);
     } else {
         OutText("null");
     }
+}
+
+void OutNull(const char* key) {
+    OutText(key);
+    OutText("null");
+}
+
+// The descriptor's fields, each from the working copy as the report reads
+// it: the extensible part only where the chunk holds it.
+void OutFormatFacts(const WaveFacts* facts) {
+    bool known = facts != nullptr && (facts->known & kFactFormat) != 0;
+    const WAVEFORMATEXTENSIBLE& f = facts != nullptr ? facts->format : WAVEFORMATEXTENSIBLE{};
+    uint16_t tag = WaveFormatTag(f);
+    bool pcmOrFloat = known && WaveFormatIsPcmOrFloat(f);
+    bool extensible = known && tag == WAVE_FORMAT_EXTENSIBLE && facts->formatSize >= sizeof f.bytes;
+    static WChar text[64];
+    if (pcmOrFloat && WaveFormatIsValidPcm(f)) {
+        OutText(",\"format\":");
+        OutJsonText(text, WaveFormatDescribe(f, text, 50, 0));
+    } else {
+        OutNull(",\"format\":");
+    }
+    OutNumber(",\"sample_rate\":", known, WaveFormatSamplesPerSec(f));
+    OutNumber(",\"channels\":", known, WaveFormatChannels(f));
+    OutNumber(",\"bits\":", known, WaveFormatBitsPerSample(f));
+    OutNumber(",\"format_tag\":", known, tag);
+    const WChar* name = known ? FormatTagName(tag) : nullptr;
+    if (name != nullptr) {
+        OutText(",\"format_name\":");
+        OutJsonText(text, FormatText(text, 64, u"WAVE_FORMAT_%s", name));
+    } else {
+        OutNull(",\"format_name\":");
+    }
+    OutNumber(",\"byte_rate\":", known, WaveFormatAvgBytesPerSec(f));
+    OutNumber(",\"block_align\":", known, WaveFormatBlockAlign(f));
+    // The valid width: the container's for the plain tags, the extensible
+    // part's sample word for PCM and float in it.
+    bool plain = known && (tag == WAVE_FORMAT_PCM || tag == WAVE_FORMAT_IEEE_FLOAT);
+    OutNumber(",\"valid_bits\":", plain || (extensible && pcmOrFloat),
+              plain ? WaveFormatBitsPerSample(f) : WaveFormatSamples(f));
+    OutNumber(",\"channel_mask\":", extensible, WaveFormatChannelMask(f));
+    if (extensible) {
+        OutText(",\"sub_format\":");
+        OutJsonText(text, GuidToName(text, 64, ReadGuid(f.bytes + kOffset_SubFormat), nullptr));
+    } else {
+        OutNull(",\"sub_format\":");
+    }
+}
+
+void OutDataFacts(const WaveFacts* facts) {
+    bool data = facts != nullptr && (facts->known & kFactData) != 0;
+    OutNumber(",\"data_offset\":", data, data ? facts->dataOffset : 0);
+    OutNumber(",\"data_size\":", data, data ? facts->dataSize : 0);
+    uint32_t align = facts != nullptr && (facts->known & kFactFormat) != 0 ? WaveFormatBlockAlign(facts->format) : 0;
+    uint32_t rate = align != 0 ? WaveFormatSamplesPerSec(facts->format) : 0;
+    uint64_t frames = data && align != 0 ? facts->dataSize / align : 0;
+    OutNumber(",\"frames\":", data && align != 0, frames);
+    // Seconds to the microsecond, cut rather than rounded, in whole numbers.
+    OutText(",\"duration\":");
+    if (data && rate != 0) {
+        uint64_t micro = frames % rate * 1000000 / rate;
+        OutFormat(u"%I64u.%06I64u", frames / rate, micro);
+    } else {
+        OutText("null");
+    }
+    OutNumber(",\"file_size\":", facts != nullptr && (facts->known & kFactFileSize) != 0,
+              facts != nullptr ? facts->fileSize : 0);
+    OutNumber(",\"riff_size\":", facts != nullptr && (facts->known & kFactHeader) != 0,
+              facts != nullptr ? facts->riffSize : 0);
+}
+
+void OutChunks(const WaveFacts* facts) {
+    OutText(",\"chunks\":[");
+    uint32_t count = facts != nullptr ? facts->chunkCount : 0;
+    uint32_t listed = count < kFactsChunksListed ? count : kFactsChunksListed;
+    for (uint32_t i = 0; i < listed; ++i) {
+        const FactsChunk& chunk = facts->chunks[i];
+        OutText(i == 0 ? "{\"id\":" : ",{\"id\":");
+        OutJsonString(chunk.id, 4, nullptr);
+        OutFormat(u",\"offset\":%u,\"size\":%u}", chunk.offset, chunk.size);
+    }
+    OutText("]");
+    if (count > listed) OutFormat(u",\"chunks_omitted\":%u", count - listed);
 }
 
 }  // namespace
@@ -211,11 +238,10 @@ void JsonLines(const uint8_t* frames, uint32_t count) {
 
 void JsonBegin(const WChar* name) {
     g_json.firstLine = true;
-    g_json.hasFormat = false;
-    for (bool& h : g_json.has) h = false;
     g_json.stderrUsed = 0;
     g_json.errorLength = 0;
     g_json.warningsUsed = 0;
+    g_json.warningsListed = 0;
     g_json.warningsOmitted = 0;
     uint32_t length = 0;
     while (name[length] != 0) ++length;
@@ -231,20 +257,13 @@ void JsonBegin(const WChar* name) {
     OutText(",\"stdout\":[");
 }
 
-void JsonEnd(uint32_t exitCode) {
+void JsonEnd(uint32_t exitCode, const WaveFacts* facts) {
     OutText("],\"stderr\":[");
     OutBytes(g_json.stderrText, g_json.stderrUsed);
-    OutFormat(u"],\"exit\":%u,\"format\":", exitCode);
-    if (g_json.hasFormat) {
-        OutJsonString(g_json.format, g_json.formatLength, nullptr);
-    } else {
-        OutText("null");
-    }
-    OutNumberField(",\"sample_rate\":", kRate);
-    OutNumberField(",\"channels\":", kChannels);
-    OutNumberField(",\"bits\":", kBits);
-    OutNumberField(",\"data_offset\":", kDataOffset);
-    OutNumberField(",\"data_size\":", kDataSize);
+    OutFormat(u"],\"exit\":%u", exitCode);
+    OutFormatFacts(facts);
+    OutDataFacts(facts);
+    OutChunks(facts);
     OutText(",\"warnings\":[");
     OutBytes(g_json.warnings, g_json.warningsUsed);
     OutText("]");

@@ -62,6 +62,8 @@ struct ScanState {
     uint32_t listError;
     // The record under way.
     bool recordOpen;
+    bool factsKnown;  // its facts arrived and decoded
+    bool factsBad;    // a frame of it did not: the record ends early
     // The count. Room for every code a record can have: sondrel's nine and
     // 128 + each signal (up to 64).
     CodeCount counts[80];
@@ -108,7 +110,9 @@ void TextEnd(uint32_t exitCode);
 // --- Records as JSON (scan_json.cpp) ---
 void JsonBegin(const WChar* name);
 void JsonLines(const uint8_t* frames, uint32_t count);
-void JsonEnd(uint32_t exitCode);
+struct WaveFacts;
+// facts: null when none arrived.
+void JsonEnd(uint32_t exitCode, const WaveFacts* facts);
 // Appends the JSON string of bytes to out (room bytes); false when it does
 // not fit, with nothing kept. *exact (if given) becomes false when the bytes
 // were not UTF-8.

@@ -11,14 +11,15 @@
 
 struct WaveFacts;
 
+// No context travels with the functions: sondrel's sink is the output
+// channel's own two functions, called straight from the walk's usual road.
 struct WalkSink {
     // One line of the report (standard output) or the run's failure
     // (standard error): a format and its slots, as PrintMessageV takes them.
-    void (*line)(void* context, const WChar* format, const uint64_t* slots, uint32_t slotCount);
-    void (*error)(void* context, const WChar* format, const uint64_t* slots, uint32_t slotCount);
+    void (*line)(const WChar* format, const uint64_t* slots, uint32_t slotCount);
+    void (*error)(const WChar* format, const uint64_t* slots, uint32_t slotCount);
     // What the walk learnt of the file, once, as it ends (null: not wanted).
-    void (*facts)(void* context, const WaveFacts& facts);
-    void* context;
+    void (*facts)(const WaveFacts& facts);
 };
 
 // The sink that writes lines as a sondrel run does.
@@ -27,13 +28,13 @@ extern const WalkSink kStreamSink;
 template <typename... A>
 void SinkLine(const WalkSink& sink, const WChar* format, A... args) {
     const uint64_t slots[sizeof...(A) + 1] = {ToSlot(args)..., 0};
-    sink.line(sink.context, format, slots, sizeof...(A));
+    sink.line(format, slots, sizeof...(A));
 }
 
 template <typename... A>
 void SinkError(const WalkSink& sink, const WChar* format, A... args) {
     const uint64_t slots[sizeof...(A) + 1] = {ToSlot(args)..., 0};
-    sink.error(sink.context, format, slots, sizeof...(A));
+    sink.error(format, slots, sizeof...(A));
 }
 
 #endif

@@ -8,19 +8,7 @@
 #include "runtime/output.h"
 #include "runtime/runtime.h"
 
-namespace {
-
-void StreamLine(void*, const WChar* format, const uint64_t* slots, uint32_t slotCount) {
-    PrintMessageV(format, slots, slotCount);
-}
-
-void StreamError(void*, const WChar* format, const uint64_t* slots, uint32_t slotCount) {
-    ReportErrorV(format, slots, slotCount);
-}
-
-}  // namespace
-
-const WalkSink kStreamSink = {StreamLine, StreamError, nullptr, nullptr};
+const WalkSink kStreamSink = {PrintMessageV, ReportErrorV, nullptr};
 
 namespace {
 

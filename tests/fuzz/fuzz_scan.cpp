@@ -4,7 +4,8 @@
 //
 // The input: a byte of options (bit 0 --json, 1 -0, 2 -o, 3 -f, 4 -v), the
 // list, then files, each after a 0xFE byte and named "1", "2" ... in order.
-// A name that begins with "!" is a check that ended early.
+// A name that begins with "!" is a check that ended early, one with "?" a
+// check whose facts do not decode.
 //
 // Checked on every input: one record for each name of the list, in text as
 // one block each, in JSON as one line each of valid UTF-8 with no raw control
@@ -61,6 +62,12 @@ bool CheckHere(ScanCheck check, uint32_t flags, const ScanCallbacks* callbacks) 
             static const uint8_t frame[] = {1, 3, 0, 'a', 'b', '\n'};
             callbacks->recordLines(frame, sizeof frame);
             callbacks->recordEnd(kScanCheckLost | (name[1] & 0x1F));
+            continue;
+        }
+        if (name[0] == u'?') {  // facts that do not decode: a worker not to be believed
+            static const uint8_t frame[] = {1, 2, 0, 'a', '\n', kScanStreamFacts, 1, 0, 0};
+            callbacks->recordLines(frame, sizeof frame);
+            callbacks->recordEnd(0);
             continue;
         }
         ScanFile file = ScanOpen(name);
@@ -135,7 +142,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (end > at) ++names;
         at = end + 1;
     }
-    Check(status <= 1 && (names != 0 || status == 0) && (status == 1 || g_list.find('!') == std::string::npos));
+    Check(status <= 1 && (names != 0 || status == 0) && (status == 1 || g_list.find_first_of("!?") == std::string::npos));
+    // In JSON the reason is both the last line of stderr and the error.
+    const size_t unbelieved = Count(separator + g_list, std::string(1, separator) + "?");
+    Check(Count(g_out, "ended early (its facts could not be read)") == (json ? 2 : 1) * unbelieved);
     if (json) {
         Check(Count(g_out, "\n") == names);
         for (size_t at = 0; at < g_out.size();) {
