@@ -95,21 +95,10 @@ bool ArgumentsLeft() {
 // turns back into the same bytes; a NUL byte (in a list of lines) becomes
 // U+DC00, which no system takes, so that name is refused, never cut.
 uint32_t NameFromBytes(const uint8_t* bytes, uint32_t n, WChar* out) {
-    uint32_t w = 0;
-    for (uint32_t i = 0; i < n && w < kScanNameUnits;) {
-        uint32_t cp;
-        uint32_t length = DecodeUtf8(bytes + i, n - i, &cp);
-        if (length == 0 || cp == 0) {
-            cp = 0xDC00 | bytes[i];
-            length = 1;
-        }
-        i += length;
-        WChar units[2];
-        uint32_t count = EncodeUtf16(cp, units);
-        for (uint32_t u = 0; u < count && w < kScanNameUnits; ++u) out[w++] = units[u];
-    }
+    size_t w = BytesToUnits(bytes, n, out, kScanNameUnits);
+    if (w > kScanNameUnits) w = kScanNameUnits;
     out[w] = 0;
-    return w;
+    return static_cast<uint32_t>(w);
 }
 
 bool OpenList() {
