@@ -23,64 +23,12 @@
 
 ScanState g_scan;
 
-namespace {
-
 // --- Output -----------------------------------------------------------------------
 //
-// Standard output is written in large pieces: a record costs no system call
-// of its own. A terminal gets each record as it ends.
+// Into the output channel's records: each file's record is whole before any
+// of it is written.
 
-uint8_t g_out[64 * 1024];
-
-void FlushOutput() {
-    // A closed standard output loses the lines, as a sondrel run's are lost;
-    // the count and the status still tell.
-    if (g_scan.outUsed == 0 || g_scan.writeFailed || g_scan.outputHandle == kNoHandle) {
-        g_scan.outUsed = 0;
-        return;
-    }
-    OsHandle handle = g_scan.outputHandle;
-    bool written = true;
-    if (g_scan.outConsole) {
-        // A console takes characters: the bytes as UTF-8, a piece at a time.
-        static WChar units[1024];
-        uint32_t n = 0;
-        // Each line ends in CR LF there, as sondrel's lines do.
-        for (uint32_t i = 0; i < g_scan.outUsed && written;) {
-            uint32_t cp = 0xFFFD;
-            uint32_t length = DecodeUtf8(g_out + i, g_scan.outUsed - i, &cp);
-            i += length == 0 ? 1 : length;
-            if (cp == u'\n') units[n++] = u'\r';
-            n += EncodeUtf16(length == 0 ? 0xFFFD : cp, units + n);
-            if (n > 1019 || i == g_scan.outUsed) {
-                written = g_platform.writeConsole(handle, units, n);
-                n = 0;
-            }
-        }
-    } else {
-        written = g_platform.writeFile(handle, g_out, g_scan.outUsed);
-    }
-    g_scan.outUsed = 0;
-    // A failed write is the one thing that ends the run.
-    if (!written) {
-        g_scan.writeFailed = true;
-        g_scan.writeError = g_platform.lastError();
-    }
-}
-
-}  // namespace
-
-void OutBytes(const uint8_t* bytes, uint32_t count) {
-    while (count > 0) {
-        if (g_scan.outUsed == sizeof g_out) FlushOutput();
-        uint32_t room = static_cast<uint32_t>(sizeof g_out) - g_scan.outUsed;
-        uint32_t n = count < room ? count : room;
-        for (uint32_t i = 0; i < n; ++i) g_out[g_scan.outUsed + i] = bytes[i];
-        g_scan.outUsed += n;
-        bytes += n;
-        count -= n;
-    }
-}
+void OutBytes(const uint8_t* bytes, uint32_t count) { RecordBytes(bytes, count); }
 
 void OutText(const char* text) {
     uint32_t n = 0;
@@ -190,7 +138,7 @@ void RecordEnd(uint32_t exitCode) {
     g_scan.recordOpen = false;
     NextRecordSlot();
     Count(exitCode);
-    if (g_scan.outConsole) FlushOutput();
+    RecordDone();
 }
 
 // --- The check ----------------------------------------------------------------------
@@ -323,20 +271,20 @@ uint32_t Scan(const WChar* arguments) {
         ReportError(u"Cannot open the list \"%s\" (%s)", EchoText(g_scan.options.listName, echo), LastErrorText(error));
         return kScanBadCommandLine;
     }
-    g_scan.outputHandle = g_runtime.outputHandle;
-    g_scan.outConsole = g_platform.isConsole(g_scan.outputHandle);
+    RecordsStart();
     uint32_t flags = g_scan.options.flags;
     static const ScanCallbacks callbacks = {NextName, RecordLines, RecordEnd};
     bool started = g_scanPlatform.checkAll(CheckCaptured, flags, &callbacks);
-    FlushOutput();
+    RecordsFlush();
     CloseList();
     WChar error[256];
     if (!started) {
         ReportError(u"Cannot start the checks (%s)", LastErrorText(error));
         return kScanCannotWrite;
     }
-    if (g_scan.writeFailed) {
-        g_platform.setLastError(g_scan.writeError);
+    uint32_t writeError;
+    if (RecordsFailed(&writeError)) {
+        g_platform.setLastError(writeError);
         ReportError(u"Cannot write output (%s)", LastErrorText(error));
         ReportCounts();
         return kScanCannotWrite;

@@ -2,6 +2,7 @@
 // held in a slot of a ring until its record ends.
 #include "inspector/commandline.h"
 #include "inspector/scan_parts.h"
+#include "runtime/output.h"
 #include "platform/scan.h"
 #include "platform/text.h"
 
@@ -118,7 +119,8 @@ void CloseList() {
 
 const WChar* NextName() {
     ScanState& s = g_scan;
-    if (s.writeFailed) return nullptr;
+    uint32_t error;
+    if (RecordsFailed(&error)) return nullptr;
     WChar* slot = g_names[s.nameNext];
     if (!(s.namesInArguments && NextArgument(slot, kScanNameUnits + 1)) &&
         (s.list == kNoHandle || !NextListName(slot))) {

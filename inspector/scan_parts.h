@@ -41,12 +41,6 @@ struct CodeCount {
 // the parts that fill them, and these counts say how much of each is used.
 struct ScanState {
     ScanOptions options;
-    // Output.
-    uint32_t outUsed;
-    bool writeFailed;
-    uint32_t writeError;  // kept: the checks still under way change the last error
-    bool outConsole;
-    OsHandle outputHandle;
     // Names: each waits in a slot of the ring until its record ends.
     uint32_t nameNext;    // the slot the next name goes to
     uint32_t recordSlot;  // the slot of the oldest unfinished record

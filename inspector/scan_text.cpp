@@ -5,9 +5,27 @@
 #include "inspector/commandline.h"
 #include "inspector/scan_parts.h"
 
+// The whole name, shown safely as sondrel shows a name, in pieces the echo
+// takes whole; a pair of surrogates stays in one piece.
 void TextBegin(const WChar* name) {
+    static WChar piece[kEchoRoom];
     static WChar echo[kEchoRoom];
-    OutFormat(u"==> %s\n", EchoText(name, echo));
+    OutText("==> ");
+    for (uint32_t at = 0; name[at] != 0;) {
+        uint32_t n = 0;
+        while (n + 1 < kEchoRoom && name[at + n] != 0) {
+            piece[n] = name[at + n];
+            ++n;
+        }
+        if (name[at + n] != 0 && piece[n - 1] >= 0xD800 && piece[n - 1] <= 0xDBFF) --n;
+        piece[n] = 0;
+        at += n;
+        const WChar* shown = EchoText(piece, echo);
+        uint32_t units = 0;
+        while (shown[units] != 0) ++units;
+        OutUtf8(shown, units);
+    }
+    OutText("\n");
 }
 
 void TextLines(const uint8_t* frames, uint32_t count) {

@@ -48,8 +48,17 @@ bool ReadList(OsHandle, void* buffer, uint32_t count, uint32_t* got) {
     return true;
 }
 
+size_t Count(const std::string& text, const std::string& what);
+bool g_json;
+
+// Standard output in whole records: at most 4,096 bytes a write, or one record.
 bool Write(OsHandle handle, const void* bytes, uint32_t count) {
-    (handle == 1 ? g_out : g_err).append(static_cast<const char*>(bytes), count);
+    const std::string written(static_cast<const char*>(bytes), count);
+    if (handle == 1) {
+        Check(count > 0 && written.back() == '\n');
+        Check(count <= 4096 || Count("\n" + written, g_json ? "\n{" : "\n==> ") == 1);
+    }
+    (handle == 1 ? g_out : g_err) += written;
     return true;
 }
 
@@ -125,6 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     std::u16string arguments = u"--files-from list";
     const bool json = (options & 1) != 0, nul = (options & 2) != 0;
+    g_json = json;
     if (json) arguments += u" --json";
     if (nul) arguments += u" -0";
     if (options & 4) arguments += u" -o";
