@@ -55,6 +55,9 @@ bool NextListName(WChar* out) {
                 longer = true;
             }
         }
+        // A list written on Windows ends its lines in CR LF: the CR is part of
+        // the line end, not of the name.
+        if (separator == '\n' && c == '\n' && n > 0 && !longer && g_nameBytes[n - 1] == '\r') --n;
         if (n == 0 && c < 0) return false;
         if (n == 0) continue;
         uint32_t units = NameFromBytes(g_nameBytes, n, out);
