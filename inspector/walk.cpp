@@ -120,7 +120,7 @@ ExitCode WalkOneChunk(FileReader& reader, RunOptions options, WalkState& walk) {
 
     WChar idText[9];
     ChunkIdText(header, idText);
-    if (options.verbose) PrintFoundChunk(*reader.sink, idText, offset, size);
+    if (options.verbose) PrintFoundChunk(sink, idText, offset, size);
     if (size > walk.fileSize - walk.current) {
         SinkError(sink, u"Chunk \"%s\" ends beyond the end of file", idText);
         return ExitReadFailed;
