@@ -38,14 +38,8 @@ void OutText(const char* text) {
 
 void OutUtf8(const WChar* text, uint32_t count) {
     static uint8_t bytes[1024 * 3];
-    while (count > 0) {
-        uint32_t n = count < 1024 ? count : 1024;
-        // A pair of surrogates is not split between two pieces.
-        if (n < count && text[n - 1] >= 0xD800 && text[n - 1] <= 0xDBFF) --n;
-        OutBytes(bytes, g_platform.toUtf8(text, n, bytes));
-        text += n;
-        count -= n;
-    }
+    if (count > 1024) count = 1024;
+    OutBytes(bytes, g_platform.toUtf8(text, count, bytes));
 }
 
 namespace {

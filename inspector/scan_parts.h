@@ -71,6 +71,7 @@ extern ScanState g_scan;
 // --- Output (scan.cpp) ---
 void OutBytes(const uint8_t* bytes, uint32_t count);
 void OutText(const char* text);
+// Up to 1024 units: every caller's text is a line or a piece of one.
 void OutUtf8(const WChar* text, uint32_t count);
 
 // Formats with the program's formatter and appends the UTF-8 bytes, spelt
