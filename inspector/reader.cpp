@@ -3,11 +3,11 @@
 #include "inspector/reader.h"
 
 #include "platform/platform.h"
-#include "runtime/output.h"
 #include "runtime/runtime.h"
 
-void ReaderStart(FileReader& reader, OsHandle file) {
+void ReaderStart(FileReader& reader, OsHandle file, const WalkSink& sink) {
     reader.file = file;
+    reader.sink = &sink;
     reader.start = 0;
     reader.end = 0;
 }
@@ -47,12 +47,12 @@ bool ReaderSkip(FileReader& reader, uint64_t count) {
     return g_platform.skipForward(reader.file, count - available);
 }
 
-__attribute__((noinline)) bool ReportShortRead(uint32_t count, uint32_t total, bool failed) {
+__attribute__((noinline)) bool ReportShortRead(const WalkSink& sink, uint32_t count, uint32_t total, bool failed) {
     if (failed) {
         WChar error[256];
-        ReportError(u"Cannot read %u bytes (%s)", count, LastErrorText(error));
+        SinkError(sink, u"Cannot read %u bytes (%s)", count, LastErrorText(error));
     } else {
-        ReportError(u"Read only %u bytes of %u", total, count);
+        SinkError(sink, u"Read only %u bytes of %u", total, count);
     }
     return false;
 }

@@ -8,6 +8,7 @@
 
 #include <stdint.h>
 
+#include "inspector/sink.h"
 #include "platform/types.h"
 
 // One refill's worth: large enough that the headers of a typical file come in
@@ -22,11 +23,12 @@ struct FileReader {
     OsHandle file;
     uint32_t start;  // first unread byte of buffer
     uint32_t end;    // end of the bytes in buffer
+    const WalkSink* sink;  // where a read that brings too little is reported
     uint8_t buffer[kReadAheadSize];
 };
 
 // Starts reading file from its current position with an empty buffer.
-void ReaderStart(FileReader& reader, OsHandle file);
+void ReaderStart(FileReader& reader, OsHandle file, const WalkSink& sink);
 
 // Everything but a small read the buffer can serve: refills, large reads,
 // the end of the file.
@@ -63,7 +65,7 @@ bool ReaderSkip(FileReader& reader, uint64_t count);
 // Reports why a read did not bring all count bytes: the system's read
 // failed, or the file ended after total bytes (the reader reads on until
 // one or the other). The messages speak of the whole count. Returns false.
-bool ReportShortRead(uint32_t count, uint32_t total, bool failed);
+bool ReportShortRead(const WalkSink& sink, uint32_t count, uint32_t total, bool failed);
 
 // Reads count bytes into buffer, of which the first `have` are there
 // already; otherwise reports why and returns false. The usual case, one read
@@ -72,7 +74,7 @@ inline bool ReadBytes(FileReader& reader, uint8_t* buffer, uint32_t count, uint3
     uint32_t got = 0;
     bool ok = ReaderRead(reader, buffer + have, count - have, &got);
     if (ok && got == count - have) return true;
-    return ReportShortRead(count, have + got, !ok);
+    return ReportShortRead(*reader.sink, count, have + got, !ok);
 }
 
 // Reads exactly count bytes; otherwise reports why and returns false.

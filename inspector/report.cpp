@@ -4,7 +4,6 @@
 
 #include "inspector/reader.h"
 #include "runtime/format.h"
-#include "runtime/output.h"
 #include "runtime/runtime.h"
 #include "waveformat/describe.h"
 #include "waveformat/names.h"
@@ -17,52 +16,53 @@ constexpr uint32_t kExtensibleSize = 40;  // the whole extensible record
 
 // The field dump reads the descriptor memory itself, and each part only
 // after the size test that says the chunk holds it.
-void PrintFields(const uint8_t* descriptor, uint32_t size, const WChar* tagSuffix) {
+void PrintFields(const WalkSink& sink, const uint8_t* descriptor, uint32_t size, const WChar* tagSuffix) {
     uint16_t tag = ReadLe16(descriptor + kOffset_wFormatTag);
     uint32_t rate = ReadLe32(descriptor + kOffset_nSamplesPerSec);
     uint32_t byteRate = ReadLe32(descriptor + kOffset_nAvgBytesPerSec);
-    PrintMessage(u"wFormatTag: %u / %#x%s", tag, tag, tagSuffix);
-    PrintMessage(u"nChannels: %u", ReadLe16(descriptor + kOffset_nChannels));
-    PrintMessage(u"nSamplesPerSec: %u / %#x", rate, rate);
-    PrintMessage(u"nAvgBytesPerSec: %u / %#x", byteRate, byteRate);
-    PrintMessage(u"nBlockAlign: %u", ReadLe16(descriptor + kOffset_nBlockAlign));
-    PrintMessage(u"wBitsPerSample: %u", ReadLe16(descriptor + kOffset_wBitsPerSample));
+    SinkLine(sink, u"wFormatTag: %u / %#x%s", tag, tag, tagSuffix);
+    SinkLine(sink, u"nChannels: %u", ReadLe16(descriptor + kOffset_nChannels));
+    SinkLine(sink, u"nSamplesPerSec: %u / %#x", rate, rate);
+    SinkLine(sink, u"nAvgBytesPerSec: %u / %#x", byteRate, byteRate);
+    SinkLine(sink, u"nBlockAlign: %u", ReadLe16(descriptor + kOffset_nBlockAlign));
+    SinkLine(sink, u"wBitsPerSample: %u", ReadLe16(descriptor + kOffset_wBitsPerSample));
     if (tag == WAVE_FORMAT_PCM || tag == WAVE_FORMAT_IEEE_FLOAT) return;
     if (size < kBaseSize) {
-        PrintMessage(u"*** Format descriptor size is less than %u / %#x bytes required for non-PCM formats", kBaseSize,
+        SinkLine(sink, u"*** Format descriptor size is less than %u / %#x bytes required for non-PCM formats", kBaseSize,
                      kBaseSize);
         return;
     }
     uint16_t cbSize = ReadLe16(descriptor + kOffset_cbSize);
-    PrintMessage(u"cbSize: %u / %#x", cbSize, cbSize);
+    SinkLine(sink, u"cbSize: %u / %#x", cbSize, cbSize);
     if (tag != WAVE_FORMAT_EXTENSIBLE) return;
     if (size < kExtensibleSize) {
-        PrintMessage(u"*** Format descriptor size is less than %u / %#x bytes required for extensible formats",
+        SinkLine(sink, u"*** Format descriptor size is less than %u / %#x bytes required for extensible formats",
                      kExtensibleSize, kExtensibleSize);
         return;
     }
     uint16_t samples = ReadLe16(descriptor + kOffset_Samples);
     uint32_t mask = ReadLe32(descriptor + kOffset_dwChannelMask);
-    PrintMessage(u"wValidBitsPerSample/wSamplesPerBlock: %u / %#x", samples, samples);
+    SinkLine(sink, u"wValidBitsPerSample/wSamplesPerBlock: %u / %#x", samples, samples);
     WChar speakers[100];
     BitMaskToNames(speakers, 100, mask, SpeakerNameTable, u" ");
-    PrintMessage(u"dwChannelMask: %#x (%s)", mask, speakers[0] != 0 ? speakers : u"DIRECTOUT");
+    SinkLine(sink, u"dwChannelMask: %#x (%s)", mask, speakers[0] != 0 ? speakers : u"DIRECTOUT");
     WChar subFormat[60];
     GUID guid = ReadGuid(descriptor + kOffset_SubFormat);
     GuidToName(subFormat, 60, guid, nullptr);
-    PrintMessage(u"SubFormat: %s", subFormat);
+    SinkLine(sink, u"SubFormat: %s", subFormat);
 }
 
 }  // namespace
 
 FormatChunkReport ReportFormatChunk(FileReader& reader, uint32_t chunkSize, RunOptions options) {
+    const WalkSink& sink = *reader.sink;
     if (static_cast<uint64_t>(chunkSize) - 16 > 4080) {
-        ReportError(u"Invalid fmt chunk size");
+        SinkError(sink, u"Invalid fmt chunk size");
         return {ExitNotUsableWave, nullptr};
     }
     uint8_t* block = static_cast<uint8_t*>(MemAlloc(chunkSize));
     if (block == nullptr) {
-        ReportError(u"Cannot allocate %u bytes for format descriptor", chunkSize);
+        SinkError(sink, u"Cannot allocate %u bytes for format descriptor", chunkSize);
         return {ExitNoMemory, nullptr};
     }
     if (!ReadExact(reader, block, chunkSize)) return {ExitReadFailed, block};
@@ -82,17 +82,17 @@ FormatChunkReport ReportFormatChunk(FileReader& reader, uint32_t chunkSize, RunO
         if (WaveFormatIsValidPcm(format)) {
             WChar description[50];
             WaveFormatDescribe(format, description, 50, 0);
-            PrintMessage(u"Format: %s", description);
+            SinkLine(sink, u"Format: %s", description);
         } else {
-            PrintMessage(u"*** Invalid PCM format descriptor");
+            SinkLine(sink, u"*** Invalid PCM format descriptor");
         }
     } else {
-        PrintMessage(
+        SinkLine(sink, 
             u"Non-PCM format %u / %#x%s\r\nSamples per second: %u\r\nAvg bytes per second: %u\r\nChannels: "
             u"%u\r\nFrame alignment: %u\r\nSize of descriptor extension: %u",
             tag, tag, tagSuffix, WaveFormatSamplesPerSec(format), WaveFormatAvgBytesPerSec(format),
             WaveFormatChannels(format), WaveFormatBlockAlign(format), WaveFormatCbSize(format));
     }
-    if (options.printFields) PrintFields(block, chunkSize, tagSuffix);
+    if (options.printFields) PrintFields(sink, block, chunkSize, tagSuffix);
     return {ExitUndecided, block};
 }

@@ -18,8 +18,7 @@ uint32_t ScanMain(const WChar* arguments);
 
 // One file's check with its lines captured (the worker's part): the walk of
 // a sondrel run given the file already opened, or the open's error.
-struct ScanFile;
-uint32_t CheckCaptured(const WChar* name, uint32_t flags, const ScanFile* file,
+uint32_t CheckCaptured(const WChar* name, uint32_t flags, const OpenedFile* file,
                        void (*sink)(const uint8_t* frames, uint32_t count));
 
 #endif

@@ -8,6 +8,8 @@
 #include "runtime/output.h"
 #include "runtime/runtime.h"
 
+const WalkSink kStreamSink = {PrintMessageV, ReportErrorV, nullptr};
+
 namespace {
 
 const WChar kUsageText[] =
@@ -41,7 +43,7 @@ ExitCode Run(const WChar* arguments) {
     const WChar* fileName = nullptr;
     ExitCode outcome = ReadArguments(position, options, fileName);
     if (outcome != ExitUndecided) return outcome;
-    return WalkChunks(fileName, options);
+    return WalkChunks(fileName, OpenToWalk(fileName), options, kStreamSink);
 }
 
 void CloseStream(OsHandle& handle) {

@@ -7,11 +7,11 @@
 #include "inspector/walk.h"
 
 #include "inspector/commandline.h"
+#include "inspector/facts.h"
 #include "inspector/reader.h"
 #include "inspector/report.h"
 #include "platform/platform.h"
 #include "runtime/format.h"
-#include "runtime/output.h"
 #include "runtime/runtime.h"
 #include "waveformat/waveformat.h"
 
@@ -32,7 +32,26 @@ struct WalkState {
     void* descriptor;
     bool padPossible;  // the chunk just walked had an odd size: a pad byte may follow
     bool ended;        // too few bytes are left for another chunk header
+    WaveFacts* facts;  // null when the sink does not take them
 };
+
+// Apart from the walk's usual road, which sondrel takes with no facts.
+__attribute__((noinline)) void NoteChunk(WaveFacts& facts, const uint8_t (&header)[8], uint64_t offset, uint32_t size) {
+    if (facts.chunkCount < kFactsChunksListed) {
+        FactsChunk& chunk = facts.chunks[facts.chunkCount];
+        for (int i = 0; i < 4; ++i) chunk.id[i] = header[i];
+        chunk.offset = static_cast<uint32_t>(offset);
+        chunk.size = size;
+    }
+    ++facts.chunkCount;
+}
+
+// The descriptor the report has just described in full: its working copy.
+void NoteFormat(WaveFacts& facts, const uint8_t* descriptor, uint32_t size) {
+    facts.known |= kFactFormat;
+    facts.formatSize = size;
+    for (uint32_t i = 0; i < sizeof facts.format.bytes; ++i) facts.format.bytes[i] = i < size ? descriptor[i] : 0;
+}
 
 // What follows a chunk's data: the next chunk header, or the end of the walk.
 enum class Next { kHeader, kEnd, kFailed };
@@ -69,23 +88,24 @@ Next NextChunkHeader(FileReader& reader, WalkState& walk, uint8_t (&header)[8]) 
     return Next::kHeader;
 }
 
-void PrintFoundChunk(const WChar* idText, uint64_t offset, uint32_t size) {
+void PrintFoundChunk(const WalkSink& sink, const WChar* idText, uint64_t offset, uint32_t size) {
     const WChar* format = u"Found chunk \"%s\" at %u / %#x, size %u / %#x";
     uint32_t at = static_cast<uint32_t>(offset);
     if (g_platform.systemFormat == nullptr) {
         // The program's own formatter makes the same text in one pass.
-        PrintMessage(format, idText, at, at, size, size);
+        SinkLine(sink, format, idText, at, at, size, size);
         return;
     }
     WChar line[160];
     g_platform.systemFormat(line, format, idText, at, at, size, size);
-    PrintMessage(u"%s", line);
+    SinkLine(sink, u"%s", line);
 }
 
 // One pass of the chunk loop: the next header, the chunk's lines, then its
 // data read (fmt) or skipped. Returns the outcome once it is decided; after
 // the last chunk, sets walk.ended.
 ExitCode WalkOneChunk(FileReader& reader, RunOptions options, WalkState& walk) {
+    const WalkSink& sink = *reader.sink;
     uint8_t header[8];
     Next next = NextChunkHeader(reader, walk, header);
     if (next == Next::kFailed) return ExitReadFailed;
@@ -96,12 +116,13 @@ ExitCode WalkOneChunk(FileReader& reader, RunOptions options, WalkState& walk) {
     uint64_t offset = walk.current;
     walk.current = offset + 8;
     uint32_t size = ReadLe32(header + 4);
+    if (walk.facts != nullptr) NoteChunk(*walk.facts, header, offset, size);
 
     WChar idText[9];
     ChunkIdText(header, idText);
-    if (options.verbose) PrintFoundChunk(idText, offset, size);
+    if (options.verbose) PrintFoundChunk(sink, idText, offset, size);
     if (size > walk.fileSize - walk.current) {
-        ReportError(u"Chunk \"%s\" ends beyond the end of file", idText);
+        SinkError(sink, u"Chunk \"%s\" ends beyond the end of file", idText);
         return ExitReadFailed;
     }
 
@@ -109,8 +130,8 @@ ExitCode WalkOneChunk(FileReader& reader, RunOptions options, WalkState& walk) {
     if (SameId(header, "fmt ")) {
         walk.formatOffset = walk.current;
         walk.formatSize = size;
-        if (options.printOffsets) PrintMessage(u"Format descriptor offset: %u / %#x", dataAt, dataAt);
-        PrintMessage(u"Format descriptor size: %u / %#x", size, size);
+        if (options.printOffsets) SinkLine(sink, u"Format descriptor offset: %u / %#x", dataAt, dataAt);
+        SinkLine(sink, u"Format descriptor size: %u / %#x", size, size);
         FormatChunkReport report = ReportFormatChunk(reader, size, options);
         if (report.descriptor != nullptr) {
             // Each fmt chunk brings its own block; the earlier one goes now.
@@ -120,19 +141,25 @@ ExitCode WalkOneChunk(FileReader& reader, RunOptions options, WalkState& walk) {
         // After a failure the walk stops where it is: skipping the rest
         // could only add a second error line.
         if (report.outcome != ExitUndecided) return report.outcome;
+        if (walk.facts != nullptr) NoteFormat(*walk.facts, static_cast<const uint8_t*>(report.descriptor), size);
     } else {
         if (SameId(header, "data")) {
             walk.dataOffset = walk.current;
             walk.dataSize = size;
-            if (options.printOffsets) PrintMessage(u"Wave data offset: %u / %#x", dataAt, dataAt);
-            PrintMessage(u"Wave data size: %u / %#x", size, size);
+            if (walk.facts != nullptr) {
+                walk.facts->known |= kFactData;
+                walk.facts->dataOffset = dataAt;
+                walk.facts->dataSize = size;
+            }
+            if (options.printOffsets) SinkLine(sink, u"Wave data offset: %u / %#x", dataAt, dataAt);
+            SinkLine(sink, u"Wave data size: %u / %#x", size, size);
         } else {
             uint32_t at = static_cast<uint32_t>(offset);
-            PrintMessage(u"*** Unknown chunk \"%s\" at %u / %#x, size %u / %#x", idText, at, at, size, size);
+            SinkLine(sink, u"*** Unknown chunk \"%s\" at %u / %#x, size %u / %#x", idText, at, at, size, size);
         }
         if (size != 0 && !ReaderSkip(reader, size)) {
             WChar error[256];
-            ReportError(u"Cannot skip chunk data (%s)", LastErrorText(error));
+            SinkError(sink, u"Cannot skip chunk data (%s)", LastErrorText(error));
             return ExitReadFailed;
         }
     }
@@ -147,39 +174,51 @@ ExitCode WalkOneChunk(FileReader& reader, RunOptions options, WalkState& walk) {
 // code; a walk that reaches the end of the file ends with 103 when the fmt
 // chunk or a data chunk that is not empty is missing, else with 0. Warnings
 // never change it.
-ExitCode WalkFile(FileReader& reader, const WChar* fileName, RunOptions options, WalkState& walk) {
-    if (!g_platform.fileSize(reader.file, &walk.fileSize)) {
+ExitCode WalkFile(FileReader& reader, const WChar* fileName, const OpenedFile& file, RunOptions options,
+                  WalkState& walk) {
+    const WalkSink& sink = *reader.sink;
+    if (file.sizeError != 0) {
         WChar error[256];
-        ReportError(u"Cannot get file size (%s)", LastErrorText(error));
+        g_memoryHooks.errorText(error, 256, file.sizeError);
+        SinkError(sink, u"Cannot get file size (%s)", error);
         return ExitReadFailed;
+    }
+    walk.fileSize = file.size;
+    if (walk.facts != nullptr) {
+        walk.facts->known |= kFactFileSize;
+        walk.facts->fileSize = file.size;
     }
     uint8_t header[12];
     if (!ReadBytes(reader, header, 12, 0)) return ExitReadFailed;
     if (!SameId(header, "RIFF")) {
-        ReportError(u"Not a RIFF file");
+        SinkError(sink, u"Not a RIFF file");
         return ExitNotUsableWave;
     }
     if (!SameId(header + 8, "WAVE")) {
-        ReportError(u"Not a WAVE file");
+        SinkError(sink, u"Not a WAVE file");
         return ExitNotUsableWave;
     }
     uint32_t fileSize = walk.fileSize;
     uint32_t riffSize = ReadLe32(header + 4);
+    if (walk.facts != nullptr) {
+        walk.facts->known |= kFactHeader;
+        walk.facts->riffSize = riffSize;
+    }
     if (options.verbose) {
         static WChar echo[kEchoRoom];
-        PrintMessage(u"File: %s", EchoText(fileName, echo));
-        PrintMessage(u"File size: %u / %#x", fileSize, fileSize);
-        PrintMessage(u"RIFF chink size: %u / %#x", riffSize, riffSize);
+        SinkLine(sink, u"File: %s", EchoText(fileName, echo));
+        SinkLine(sink, u"File size: %u / %#x", fileSize, fileSize);
+        SinkLine(sink, u"RIFF chink size: %u / %#x", riffSize, riffSize);
     }
     uint64_t riffEnd = static_cast<uint64_t>(riffSize) + 8;
     if (riffEnd > fileSize) {
-        PrintMessage(u"*** RIFF chunk size exceeds file size");
+        SinkLine(sink, u"*** RIFF chunk size exceeds file size");
     } else if (riffEnd < fileSize) {
         uint32_t extra = static_cast<uint32_t>(fileSize - riffEnd);
-        PrintMessage(u"*** Extra data size after RIFF chunk: %u / %#x", extra, extra);
+        SinkLine(sink, u"*** Extra data size after RIFF chunk: %u / %#x", extra, extra);
     }
     if (fileSize < 20) {
-        ReportError(u"No fmt chink");
+        SinkError(sink, u"No fmt chink");
         return ExitNotUsableWave;
     }
 
@@ -190,16 +229,16 @@ ExitCode WalkFile(FileReader& reader, const WChar* fileName, RunOptions options,
     }
 
     if (walk.formatOffset == 0 || walk.formatSize == 0) {
-        ReportError(u"No fmt chink");
+        SinkError(sink, u"No fmt chink");
         return ExitNotUsableWave;
     }
     if (walk.dataOffset == 0 || walk.dataSize == 0) {
-        ReportError(u"No data chunk");
+        SinkError(sink, u"No data chunk");
         return ExitNotUsableWave;
     }
     if (walk.current < fileSize) {
         uint32_t extra = static_cast<uint32_t>(fileSize - walk.current);
-        PrintMessage(u"*** Extra data size in RIFF chunk: %u / %#x", extra, extra);
+        SinkLine(sink, u"*** Extra data size in RIFF chunk: %u / %#x", extra, extra);
     }
     return ExitSuccess;
 }
@@ -237,26 +276,44 @@ namespace {
 // stack nor the heap, and nothing in the executable.
 FileReader g_reader;
 
+// The facts of that file, for a sink that takes them.
+WaveFacts g_facts;
+
 }  // namespace
 
-ExitCode WalkChunks(const WChar* fileName, RunOptions options) {
-    OsHandle file = g_platform.openFile(fileName);
+OpenedFile OpenToWalk(const WChar* fileName) {
+    OpenedFile file{g_platform.openFile(fileName), 0, 0, 0};
     // Before the first byte of a file that may be hostile is read. A file
     // that cannot be read under the sandbox the program promises is not
     // read at all.
-    bool restricted = file != kNoHandle && g_platform.restrictProcess(file);
+    bool restricted = file.handle != kNoHandle && g_platform.restrictProcess(file.handle);
     if (!restricted) {
+        file.openError = g_platform.lastError();
+        if (file.handle != kNoHandle) g_platform.closeFile(file.handle);
+        file.handle = kNoHandle;
+        return file;
+    }
+    if (!g_platform.fileSize(file.handle, &file.size)) file.sizeError = g_platform.lastError();
+    return file;
+}
+
+ExitCode WalkChunks(const WChar* fileName, const OpenedFile& file, RunOptions options, const WalkSink& sink) {
+    if (file.handle == kNoHandle) {
         WChar error[256];
         static WChar echo[kEchoRoom];
-        LastErrorText(error);
-        if (file != kNoHandle) g_platform.closeFile(file);
-        ReportError(u"Cannot open \"%s\" (%s)", EchoText(fileName, echo), error);
+        g_memoryHooks.errorText(error, 256, file.openError);
+        SinkError(sink, u"Cannot open \"%s\" (%s)", EchoText(fileName, echo), error);
         return ExitCannotOpen;
     }
-    ReaderStart(g_reader, file);
+    ReaderStart(g_reader, file.handle, sink);
     WalkState walk{};
-    ExitCode outcome = WalkFile(g_reader, fileName, options, walk);
+    if (sink.facts != nullptr) {
+        g_facts = WaveFacts{};
+        walk.facts = &g_facts;
+    }
+    ExitCode outcome = WalkFile(g_reader, fileName, file, options, walk);
+    if (walk.facts != nullptr) sink.facts(g_facts);
     MemFree(walk.descriptor, 0);
-    g_platform.closeFile(file);
+    g_platform.closeFile(file.handle);
     return outcome;
 }

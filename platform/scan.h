@@ -25,18 +25,18 @@ constexpr uint32_t kScanNameUnits = 4096;
 // the record did. The low byte holds the signal that ended it, where known.
 constexpr uint32_t kScanCheckLost = 0x80000000u;
 
-// Receives captured lines: each a stream byte (1 standard output, 2 standard
-// error), the length as two little-endian bytes, then the line's bytes.
+// Receives captured frames: each a stream byte (1 a line of standard output,
+// 2 a line of standard error, 3 the file's facts), the length as two
+// little-endian bytes, then the bytes. The core encodes the facts and
+// decodes them, checking every length and count; they come in one frame of
+// at most kScanFactsRoom bytes, after the file's lines.
 using ScanSink = void (*)(const uint8_t* frames, uint32_t count);
+constexpr uint8_t kScanStreamFacts = 3;
+constexpr uint32_t kScanFactsRoom = 834;
 
 // A name opened as a sondrel run opens its file, and its size as the open
 // found it (a run asks for the size right after the open).
-struct ScanFile {
-    OsHandle handle;  // kNoHandle when the open failed
-    uint32_t openError;
-    uint32_t size;
-    uint32_t sizeError;  // 0, or why the size cannot be had (4 GiB and more)
-};
+using ScanFile = OpenedFile;
 
 // One file's check as the core makes it, given the file already opened. It
 // closes the file.

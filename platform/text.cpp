@@ -58,6 +58,29 @@ uint32_t NextCodePoint(const WChar* text, size_t count, size_t* i) {
     return c;
 }
 
+size_t BytesToUnits(const uint8_t* bytes, size_t n, WChar* out, size_t capacity) {
+    size_t w = 0;
+    for (size_t i = 0; i < n && w <= capacity;) {
+        uint32_t cp = bytes[i];
+        uint32_t length = 1;
+        if (cp == 0) {
+            cp = 0xDC00;
+        } else if (cp >= 0x80) {
+            length = DecodeUtf8(bytes + i, n - i, &cp);
+            if (length == 0) {
+                cp = 0xDC00 | bytes[i];
+                length = 1;
+            }
+        }
+        i += length;
+        WChar units[2];
+        for (uint32_t u = 0, count = EncodeUtf16(cp, units); u < count; ++u, ++w) {
+            if (w < capacity) out[w] = units[u];
+        }
+    }
+    return w;
+}
+
 uint32_t WideToUtf8(const WChar* text, uint32_t count, uint8_t* out) {
     uint32_t o = 0;
     for (size_t i = 0; i < count;) o += EncodeUtf8(NextCodePoint(text, count, &i), out + o);

@@ -15,6 +15,15 @@ using WChar = char16_t;
 using OsHandle = intptr_t;
 constexpr OsHandle kNoHandle = 0;
 
+// A file opened for the walk, with its size as the open found it (the walk
+// asks for nothing of the system but reads and skips).
+struct OpenedFile {
+    OsHandle handle;  // kNoHandle when the open failed
+    uint32_t openError;
+    uint32_t size;
+    uint32_t sizeError;  // 0, or why the size cannot be had (4 GiB and more)
+};
+
 // What the system tells about its version (the fields of OSVERSIONINFOEXW that
 // Windows fills; the POSIX backend fills the first five from uname()).
 struct OsVersionInfo {

@@ -3,6 +3,8 @@
 #include "runtime/output.h"
 
 #include "platform/platform.h"
+#include "platform/text.h"
+#include "runtime/runtime.h"
 #include "runtime/state.h"
 
 namespace {
@@ -64,6 +66,8 @@ bool OutputLost(uint32_t* error) {
     return g_outputFate.lost;
 }
 
+void LinesAsUtf8() { g_lineMode = kUtf8; }
+
 void LinesHoldRawBytes() {
     if (g_lineMode == kUtf16) g_lineMode = kUtf16RawBytes;
 }
@@ -120,6 +124,14 @@ __attribute__((noinline)) void NoteFailedWrite(OsHandle handle, StreamFate& fate
 
 }  // namespace
 
+uint32_t FormatUtf8Line(const WChar* format, const uint64_t* slots, uint32_t slotCount, uint8_t* bytes) {
+    static WChar line[1024];
+    uint32_t count = FormatTextV(line, 1022, format, slots, slotCount);
+    line[count++] = u'\r';
+    line[count++] = u'\n';
+    return g_platform.toUtf8(line, DropCrBeforeLf(line, count), bytes);
+}
+
 bool WriteTextLine(OsHandle handle, const WChar* format, const uint64_t* slots, uint32_t slotCount,
                    bool appendLineEnd) {
     // Static, as every buffer over 1 KiB: a small stack still runs the
@@ -150,4 +162,129 @@ void ReportErrorV(const WChar* format, const uint64_t* slots, uint32_t slotCount
     if (g_errorFate.stopped) return;
     OsHandle handle = g_runtime.errorHandle;
     if (!WriteTextLine(handle, format, slots, slotCount, true)) NoteFailedWrite(handle, g_errorFate);
+}
+
+// --- Records ---------------------------------------------------------------------
+
+namespace {
+
+// A record larger than the static buffer takes a block from MemAlloc, up to
+// this size; past it, it goes out in pieces.
+constexpr uint32_t kLargestRecord = 256u << 20;
+
+uint8_t g_recordBuffer[64 * 1024];
+
+struct Records {
+    uint8_t* bytes;  // g_recordBuffer, or a larger block
+    uint32_t room;
+    uint32_t whole;  // bytes of whole records at the front
+    uint32_t used;
+    OsHandle handle;
+    bool console;
+    bool failed;
+    uint32_t error;  // kept: a check under way may change the last error
+};
+Records g_records;
+
+// A console takes characters: the bytes as UTF-8, a piece at a time, each
+// line ended in CR LF there, as sondrel's lines are.
+bool WriteConsoleText(const uint8_t* bytes, uint32_t count) {
+    static WChar units[1024];
+    uint32_t n = 0;
+    bool written = true;
+    for (uint32_t i = 0; i < count && written;) {
+        uint32_t cp = 0xFFFD;
+        uint32_t length = DecodeUtf8(bytes + i, count - i, &cp);
+        i += length == 0 ? 1 : length;
+        if (cp == u'\n') units[n++] = u'\r';
+        n += EncodeUtf16(length == 0 ? 0xFFFD : cp, units + n);
+        if (n > 1019 || i == count) {
+            written = g_platform.writeConsole(g_records.handle, units, n);
+            n = 0;
+        }
+    }
+    return written;
+}
+
+// Writes the first count bytes and keeps the rest at the front.
+void WriteFront(uint32_t count) {
+    Records& r = g_records;
+    if (count == 0) return;
+    if (!r.failed && r.handle != kNoHandle) {
+        bool written = r.console ? WriteConsoleText(r.bytes, count) : g_platform.writeFile(r.handle, r.bytes, count);
+        if (!written) {
+            r.failed = true;
+            r.error = g_platform.lastError();
+        }
+    }
+    for (uint32_t i = count; i < r.used; ++i) r.bytes[i - count] = r.bytes[i];
+    r.used -= count;
+    r.whole = r.whole > count ? r.whole - count : 0;
+}
+
+// Back to the static buffer once the large record is out.
+void ReleaseBlock() {
+    Records& r = g_records;
+    if (r.bytes == g_recordBuffer || r.used > sizeof g_recordBuffer) return;
+    for (uint32_t i = 0; i < r.used; ++i) g_recordBuffer[i] = r.bytes[i];
+    MemFree(r.bytes, r.room);
+    r.bytes = g_recordBuffer;
+    r.room = sizeof g_recordBuffer;
+}
+
+// Room for count more bytes of the record under way: the whole records go
+// out first, then the buffer grows; a record past the largest goes out in
+// pieces.
+void MakeRoom(uint32_t count) {
+    Records& r = g_records;
+    WriteFront(r.whole);
+    if (count <= r.room - r.used) return;
+    uint64_t needed = static_cast<uint64_t>(r.used) + count;
+    uint64_t room = r.room;
+    while (room < needed) room *= 2;
+    uint8_t* block = room <= kLargestRecord ? static_cast<uint8_t*>(MemAlloc(static_cast<size_t>(room))) : nullptr;
+    if (block == nullptr) {
+        WriteFront(r.used);
+        return;
+    }
+    for (uint32_t i = 0; i < r.used; ++i) block[i] = r.bytes[i];
+    if (r.bytes != g_recordBuffer) MemFree(r.bytes, r.room);
+    r.bytes = block;
+    r.room = static_cast<uint32_t>(room);
+}
+
+}  // namespace
+
+void RecordsStart() {
+    if (g_records.bytes != nullptr && g_records.bytes != g_recordBuffer) MemFree(g_records.bytes, g_records.room);
+    g_records = Records{g_recordBuffer, sizeof g_recordBuffer, 0, 0, g_runtime.outputHandle, false, false, 0};
+    g_records.console = g_platform.isConsole(g_records.handle);
+}
+
+void RecordBytes(const uint8_t* bytes, uint32_t count) {
+    Records& r = g_records;
+    while (count > 0) {
+        if (r.used == r.room) MakeRoom(count);
+        uint32_t n = count < r.room - r.used ? count : r.room - r.used;
+        for (uint32_t i = 0; i < n; ++i) r.bytes[r.used + i] = bytes[i];
+        r.used += n;
+        bytes += n;
+        count -= n;
+    }
+}
+
+void RecordDone() {
+    Records& r = g_records;
+    if (r.used > kRecordWrite) WriteFront(r.whole);
+    if (r.used >= kRecordWrite) WriteFront(r.used);
+    r.whole = r.used;
+    if (r.console) WriteFront(r.whole);
+    ReleaseBlock();
+}
+
+void RecordsFlush() { WriteFront(g_records.used); }
+
+bool RecordsFailed(uint32_t* error) {
+    *error = g_records.error;
+    return g_records.failed;
 }

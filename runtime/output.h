@@ -15,6 +15,36 @@
 // reads once how lines are to reach streams that are not consoles.
 bool GetStdStreams(OsHandle* input, OsHandle* output, OsHandle* error);
 
+// Every line to a file or pipe in UTF-8 with LF line ends from now on, as
+// SONDREL_ENCODING=utf-8 asks (sondrel-scan's records are UTF-8 throughout).
+void LinesAsUtf8();
+
+// Formats one line as a UTF-8 stream gets it, line end included, into bytes
+// (room for 1024 * 3); returns the count.
+uint32_t FormatUtf8Line(const WChar* format, const uint64_t* slots, uint32_t slotCount, uint8_t* bytes);
+
+// --- Records (sondrel-scan) ---
+//
+// Standard output in records rather than lines: the bytes of a record
+// gather until it is whole, and every write holds whole records only, at most
+// kRecordWrite bytes of them where a record is no longer; a longer record
+// goes in one write of its own. So two runs writing into one pipe never
+// split each other's records (POSIX keeps such writes whole). A terminal
+// gets each record as it ends.
+constexpr uint32_t kRecordWrite = 4096;
+
+// From now on, standard output (g_runtime.outputHandle) takes records.
+void RecordsStart();
+void RecordBytes(const uint8_t* bytes, uint32_t count);
+// The record is whole.
+void RecordDone();
+// Writes every whole record now.
+void RecordsFlush();
+// Whether a write failed, and the system's code of that failure; nothing
+// more is written after one. A run without standard output loses its
+// records silently.
+bool RecordsFailed(uint32_t* error);
+
 // Whether a line meant for standard output was lost to a failed write (a
 // full disk, a size limit, a broken device) rather than to a reader that
 // went away; *error receives the system's code of the first such failure.

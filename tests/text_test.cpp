@@ -52,4 +52,23 @@ TEST(Utf8Codec, WhatDecodes) {
     }
 }
 
+// Bytes as a name carries them, into a buffer that may be too short: a
+// unit is never written past it, and the count tells how many were needed.
+TEST(Utf8Codec, BytesAsANameCarriesThem) {
+    const struct { std::string bytes; size_t capacity; std::u16string written; size_t count; } cases[] = {
+        {"a\xE9\xC3\xA9", 8, u"a\xDCE9\u00E9", 3}, {std::string("\0x", 2), 8, u"\xDC00x", 2},
+        {"\xF0\x9F\x98\x80", 8, u"\U0001F600", 2}, {"\xF0\x9F\x98\x80", 1, u"\xD83D", 2},
+        {"abc", 2, u"ab", 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        WChar out[9] = {};
+        out[c.capacity] = u'!';
+        size_t count = BytesToUnits(reinterpret_cast<const uint8_t*>(c.bytes.data()), c.bytes.size(), out, c.capacity);
+        EXPECT_EQ(count, c.count);
+        EXPECT_EQ(std::u16string(out, c.written.size()), c.written);
+        EXPECT_EQ(out[c.capacity], u'!');
+    }
+}
+
 }  // namespace

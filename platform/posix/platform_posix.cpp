@@ -63,27 +63,6 @@ constexpr uint32_t kErrorNotRegularFile = 1000;
 
 // --- Text conversion ----------------------------------------------------------
 
-// Hands each UTF-16 unit of the bytes to emit, in order. A byte that does not
-// begin valid UTF-8 becomes U+DC80..U+DCFF.
-template <typename Emit>
-void ForEachUnit(const uint8_t* bytes, size_t n, Emit emit) {
-    for (size_t i = 0; i < n;) {
-        if (bytes[i] < 0x80) {  // most names are ASCII: no call for them
-            emit(static_cast<WChar>(bytes[i++]));
-            continue;
-        }
-        uint32_t cp;
-        uint32_t length = DecodeUtf8(bytes + i, n - i, &cp);
-        if (length == 0) {
-            cp = 0xDC00 | bytes[i];
-            length = 1;
-        }
-        i += length;
-        WChar units[2];
-        for (uint32_t u = 0, count = EncodeUtf16(cp, units); u < count; ++u) emit(units[u]);
-    }
-}
-
 // Appends the UTF-16 form of bytes to out (at most capacity units). Returns
 // the number of units written, or capacity + 1 when they did not fit.
 size_t Utf8ToWide(const uint8_t* bytes, size_t n, WChar* out, size_t capacity) {
@@ -91,10 +70,7 @@ size_t Utf8ToWide(const uint8_t* bytes, size_t n, WChar* out, size_t capacity) {
     size_t w = 0;
     for (size_t ascii = n < capacity ? n : capacity; w < ascii && bytes[w] < 0x80; ++w) out[w] = bytes[w];
     if (w == n) return w;
-    ForEachUnit(bytes + w, n - w, [&](WChar c) {
-        if (w < capacity) out[w] = c;
-        ++w;
-    });
+    w += BytesToUnits(bytes + w, n - w, out + w, capacity - w);
     return w <= capacity ? w : capacity + 1;
 }
 

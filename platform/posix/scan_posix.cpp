@@ -354,19 +354,8 @@ uint32_t PosixArgumentCount() { return g_argc > 1 ? static_cast<uint32_t>(g_argc
 void PosixArgument(uint32_t index, WChar* buffer, uint32_t capacity) {
     const uint8_t* bytes = reinterpret_cast<const uint8_t*>(g_argv[index + 1]);
     size_t n = strlen(g_argv[index + 1]);
-    uint32_t w = 0;
-    for (size_t i = 0; i < n && w + 1 < capacity;) {
-        uint32_t cp;
-        uint32_t length = DecodeUtf8(bytes + i, n - i, &cp);
-        if (length == 0) {
-            cp = 0xDC00 | bytes[i];
-            length = 1;
-        }
-        i += length;
-        WChar units[2];
-        for (uint32_t u = 0, count = EncodeUtf16(cp, units); u < count && w + 1 < capacity; ++u) buffer[w++] = units[u];
-    }
-    buffer[w] = 0;
+    size_t w = BytesToUnits(bytes, n, buffer, capacity - 1);
+    buffer[w < capacity - 1 ? w : capacity - 1] = 0;
 }
 
 // --- The table -------------------------------------------------------------------
