@@ -111,10 +111,12 @@ namespace {
 void BeginRecord() {
     if (g_scan.recordOpen) return;
     g_scan.recordOpen = true;
+    uint32_t units;
+    const WChar* name = RecordName(&units);
     if (g_scan.options.json) {
-        JsonBegin(RecordName());
+        JsonBegin(name, units);
     } else {
-        TextBegin(RecordName());
+        TextBegin(ShownName(name, units));
     }
 }
 
@@ -352,7 +354,7 @@ uint32_t CheckCaptured(const WChar* name, uint32_t flags, const ScanFile* file,
     g_given = *file;
     ExitCode outcome;
     // What a sondrel run refuses before it opens anything.
-    if (name[0] == 0 || !ScanNameFits(name)) {
+    if (!ScanNameFits(name)) {
         ReportError(u"Invalid file specification");
         outcome = ExitBadCommandLine;
     } else {

@@ -8,10 +8,21 @@
 namespace {
 
 WChar g_names[kScanWindow][kScanNameUnits + 1];
+// Each name's length in units. A NUL byte that a list of lines held is a
+// unit 0 inside the name: the length, not a mark in the text, says so.
+uint32_t g_nameUnits[kScanWindow];
+WChar g_shown[kScanNameUnits + 1];
 uint8_t g_listBytes[64 * 1024];
 
 // A name's bytes: as many as a name of kScanNameUnits units can take.
 uint8_t g_nameBytes[kScanNameUnits * 4];
+
+bool HoldsNul(const WChar* name, uint32_t units) {
+    for (uint32_t i = 0; i < units; ++i) {
+        if (name[i] == 0) return true;
+    }
+    return false;
+}
 
 bool Same(const WChar* a, const char* b) {
     while (*a != 0 && *a == static_cast<uint8_t>(*b)) ++a, ++b;
@@ -39,9 +50,10 @@ int ListByte() {
     return g_listBytes[s.listAt++];
 }
 
-// The next name of the list into out; false at its end. Empty entries (a
-// last separator, a blank line) name nothing and are passed over.
-bool NextListName(WChar* out) {
+// The next name of the list into out and its length into *units; false at
+// its end. Empty entries (a last separator, a blank line) name nothing and
+// are passed over.
+bool NextListName(WChar* out, uint32_t* units) {
     const int separator = g_scan.options.nulSeparated ? 0 : '\n';
     for (;;) {
         uint32_t n = 0;
@@ -56,11 +68,11 @@ bool NextListName(WChar* out) {
         }
         if (n == 0 && c < 0) return false;
         if (n == 0) continue;
-        uint32_t units = NameFromBytes(g_nameBytes, n, out);
+        *units = NameFromBytes(g_nameBytes, n, out);
         // Too long for any system: kept too long, so that it is refused.
         if (longer) {
-            while (units < kScanNameUnits) out[units++] = u'?';
-            out[units] = 0;
+            while (*units < kScanNameUnits) out[(*units)++] = u'?';
+            out[*units] = 0;
         }
         return true;
     }
@@ -92,14 +104,14 @@ bool ArgumentsLeft() {
 }
 
 // Bytes that are not UTF-8 become U+DC80..U+DCFF, which the system's side
-// turns back into the same bytes; a NUL byte (in a list of lines) becomes
-// U+DC00, which no system takes, so that name is refused, never cut.
+// turns back into the same bytes; a NUL byte (in a list of lines) stays a
+// unit 0, which the length returned counts.
 uint32_t NameFromBytes(const uint8_t* bytes, uint32_t n, WChar* out) {
     uint32_t w = 0;
     for (uint32_t i = 0; i < n && w < kScanNameUnits;) {
         uint32_t cp;
         uint32_t length = DecodeUtf8(bytes + i, n - i, &cp);
-        if (length == 0 || cp == 0) {
+        if (length == 0) {
             cp = 0xDC00 | bytes[i];
             length = 1;
         }
@@ -131,14 +143,37 @@ const WChar* NextName() {
     ScanState& s = g_scan;
     if (s.writeFailed) return nullptr;
     WChar* slot = g_names[s.nameNext];
-    if (!(s.namesInArguments && NextArgument(slot, kScanNameUnits + 1)) &&
-        (s.list == kNoHandle || !NextListName(slot))) {
+    uint32_t& units = g_nameUnits[s.nameNext];
+    if (s.namesInArguments && NextArgument(slot, kScanNameUnits + 1)) {
+        units = WideLengthBounded(slot, kScanNameUnits + 1);
+    } else if (s.list == kNoHandle || !NextListName(slot, &units)) {
         return nullptr;
     }
     s.nameNext = (s.nameNext + 1) % kScanWindow;
-    return slot;
+    // A name that held a NUL byte is one no system can have. Its check gets
+    // the empty name, which every run refuses unopened, never the name cut at
+    // the NUL; its record still shows the name whole.
+    return HoldsNul(slot, units) ? u"" : slot;
 }
 
-const WChar* RecordName() { return g_names[g_scan.recordSlot]; }
+const WChar* RecordName(uint32_t* units) {
+    *units = g_nameUnits[g_scan.recordSlot];
+    return g_names[g_scan.recordSlot];
+}
+
+const WChar* ShownName(const WChar* name, uint32_t units) {
+    if (!HoldsNul(name, units)) return name;
+    for (uint32_t i = 0; i < units; ++i) g_shown[i] = name[i] != 0 ? name[i] : 0xFFFD;
+    g_shown[units] = 0;
+    return g_shown;
+}
+
+bool ShownExactly(const WChar* name, uint32_t units) {
+    for (size_t i = 0; i < units;) {
+        uint32_t c = NextCodePoint(name, units, &i);
+        if (c == 0 || (c >= 0xD800 && c <= 0xDFFF)) return false;
+    }
+    return true;
+}
 
 void NextRecordSlot() { g_scan.recordSlot = (g_scan.recordSlot + 1) % kScanWindow; }

@@ -94,10 +94,17 @@ bool OpenList();
 void CloseList();
 // The next name, or null: the callback the backend asks.
 const WChar* NextName();
-// The name of the oldest unfinished record, and the step past it.
-const WChar* RecordName();
+// The name of the oldest unfinished record, its length in *units (a NUL
+// byte of a list is a unit 0 inside it), and the step past it.
+const WChar* RecordName(uint32_t* units);
 void NextRecordSlot();
-// Bytes that are not UTF-8 become U+DC80..U+DCFF; out holds kScanNameUnits + 1.
+// A name as records show it, terminated: a NUL as U+FFFD.
+const WChar* ShownName(const WChar* name, uint32_t units);
+// False when UTF-8 cannot give the name whole: it holds a NUL, or a lone
+// surrogate half (a byte that is not UTF-8, on POSIX).
+bool ShownExactly(const WChar* name, uint32_t units);
+// Bytes that are not UTF-8 become U+DC80..U+DCFF and a NUL a unit 0; returns
+// the units written, out holds kScanNameUnits + 1.
 uint32_t NameFromBytes(const uint8_t* bytes, uint32_t n, WChar* out);
 
 // --- Records as text (scan_text.cpp) ---
@@ -106,7 +113,7 @@ void TextLines(const uint8_t* frames, uint32_t count);
 void TextEnd(uint32_t exitCode);
 
 // --- Records as JSON (scan_json.cpp) ---
-void JsonBegin(const WChar* name);
+void JsonBegin(const WChar* name, uint32_t units);
 void JsonLines(const uint8_t* frames, uint32_t count);
 void JsonEnd(uint32_t exitCode);
 // Appends the JSON string of bytes to out (room bytes); false when it does
