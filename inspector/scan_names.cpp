@@ -54,12 +54,12 @@ int ListByte() {
 // its end. Empty entries (a last separator, a blank line) name nothing and
 // are passed over.
 bool NextListName(WChar* out, uint32_t* units) {
-    const int separator = g_scan.options.nulSeparated ? 0 : '\n';
+    const bool lines = !g_scan.options.nulSeparated;
     for (;;) {
         uint32_t n = 0;
         bool longer = false;
         int c;
-        while ((c = ListByte()) >= 0 && c != separator) {
+        while ((c = ListByte()) >= 0 && c != (lines ? '\n' : 0)) {
             if (n < sizeof g_nameBytes) {
                 g_nameBytes[n++] = static_cast<uint8_t>(c);
             } else {
@@ -67,8 +67,18 @@ bool NextListName(WChar* out, uint32_t* units) {
             }
         }
         if (n == 0 && c < 0) return false;
-        if (n == 0) continue;
-        *units = NameFromBytes(g_nameBytes, n, out);
+        // A text file made on Windows or by an editor may open with a byte
+        // order mark and end its lines with CR LF: neither belongs to a name.
+        // A list of -0 is taken byte for byte.
+        uint32_t from = 0;
+        if (lines && !g_scan.listBegun && n >= 3 && g_nameBytes[0] == 0xEF && g_nameBytes[1] == 0xBB &&
+            g_nameBytes[2] == 0xBF) {
+            from = 3;
+        }
+        g_scan.listBegun = true;
+        if (lines && c == '\n' && !longer && n > from && g_nameBytes[n - 1] == '\r') --n;
+        if (n == from) continue;
+        *units = NameFromBytes(g_nameBytes + from, n - from, out);
         // Too long for any system: kept too long, so that it is refused.
         if (longer) {
             while (*units < kScanNameUnits) out[(*units)++] = u'?';

@@ -57,6 +57,7 @@ struct ScanState {
     bool listOpenedHere;
     uint32_t listUsed;
     uint32_t listAt;
+    bool listBegun;  // past its first entry, the one place a byte order mark may be
     bool listEnded;
     bool listFailed;
     uint32_t listError;

@@ -126,13 +126,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint32_t status = ScanMain(arguments.c_str());
     g_scanPlatform = savedScan;
 
-    // The names the list holds: its non-empty entries.
+    // The names the list holds: its non-empty entries, in a list of lines
+    // past a leading byte order mark and without the CR of a CR LF.
     size_t names = 0;
     const char separator = nul ? '\0' : '\n';
-    for (size_t at = 0; at <= g_list.size();) {
+    for (size_t at = !nul && g_list.compare(0, 3, "\xef\xbb\xbf") == 0 ? 3 : 0; at <= g_list.size();) {
         size_t end = g_list.find(separator, at);
         if (end == std::string::npos) end = g_list.size();
-        if (end > at) ++names;
+        const bool crLf = !nul && end < g_list.size() && end > at && g_list[end - 1] == '\r';
+        if (end - crLf > at) ++names;
         at = end + 1;
     }
     Check(status <= 1 && (names != 0 || status == 0) && (status == 1 || g_list.find('!') == std::string::npos));
