@@ -1,5 +1,5 @@
-// sondrel-scan's names: from the arguments first, then from the list, each
-// held in a slot of a ring until its record ends.
+// sondrel-scan's names: from the arguments first, then from each list in
+// turn, each name held in a slot of a ring until its record ends.
 #include "inspector/commandline.h"
 #include "inspector/scan_parts.h"
 #include "platform/scan.h"
@@ -13,6 +13,9 @@ WChar g_names[kScanWindow][kScanNameUnits + 1];
 uint32_t g_nameUnits[kScanWindow];
 WChar g_shown[kScanNameUnits + 1];
 uint8_t g_listBytes[64 * 1024];
+// The name of the list being read: room for "--files-from=" and a name.
+constexpr uint32_t kListNameRoom = kScanNameUnits + 14;
+WChar g_listName[kListNameRoom];
 
 // A name's bytes: as many as a name of kScanNameUnits units can take.
 uint8_t g_nameBytes[kScanNameUnits * 4];
@@ -66,7 +69,17 @@ bool NextListName(WChar* out, uint32_t* units) {
                 longer = true;
             }
         }
-        if (n == 0 && c < 0) return false;
+        if (n == 0 && c < 0) {
+            // The next list, if any, after a list that has ended well.
+            if (g_scan.listFailed || g_scan.listsOpened == g_scan.options.lists) return false;
+            CloseList();
+            if (!OpenList()) {
+                g_scan.listFailed = g_scan.listUnopened = true;
+                g_scan.listError = g_platform.lastError();
+                return false;
+            }
+            continue;
+        }
         // A text file made on Windows or by an editor may open with a byte
         // order mark and end its lines with CR LF: neither belongs to a name.
         // A list of -0 is taken byte for byte.
@@ -88,12 +101,7 @@ bool NextListName(WChar* out, uint32_t* units) {
     }
 }
 
-}  // namespace
-
-// The next argument into buffer, cut to capacity - 1 units; false when
-// there is none.
-bool NextArgument(WChar* buffer, uint32_t capacity) {
-    ArgumentCursor& cursor = g_scan.arguments;
+bool NextArgumentAt(ArgumentCursor& cursor, WChar* buffer, uint32_t capacity) {
     if (g_scanPlatform.argumentCount != nullptr) {
         if (cursor.index >= g_scanPlatform.argumentCount()) return false;
         g_scanPlatform.argument(cursor.index++, buffer, capacity);
@@ -104,6 +112,34 @@ bool NextArgument(WChar* buffer, uint32_t capacity) {
     cursor.position = SkipCharsInSet(rest, kBlankSet);
     return true;
 }
+
+// The name of the next list into g_listName. The lists are found again in
+// the options, in their order, each when the one before it has ended, so
+// that any number of them takes no room. The options were read once
+// already: there are as many lists as they counted.
+void FindNextList() {
+    static const char kOption[] = "--files-from";
+    while (NextArgumentAt(g_scan.listSearch, g_listName, kListNameRoom)) {
+        uint32_t i = 0;
+        while (kOption[i] != 0 && g_listName[i] == static_cast<uint8_t>(kOption[i])) ++i;
+        if (kOption[i] != 0) continue;
+        if (g_listName[i] == 0) {
+            NextArgumentAt(g_scan.listSearch, g_listName, kScanNameUnits + 1);
+            return;
+        }
+        if (g_listName[i] != u'=') continue;
+        uint32_t k = 0;
+        for (++i; g_listName[i] != 0; ++i) g_listName[k++] = g_listName[i];
+        g_listName[k] = 0;
+        return;
+    }
+}
+
+}  // namespace
+
+// The next argument into buffer, cut to capacity - 1 units; false when
+// there is none.
+bool NextArgument(WChar* buffer, uint32_t capacity) { return NextArgumentAt(g_scan.arguments, buffer, capacity); }
 
 bool ArgumentsLeft() {
     ArgumentCursor mark = g_scan.arguments;
@@ -136,18 +172,25 @@ uint32_t NameFromBytes(const uint8_t* bytes, uint32_t n, WChar* out) {
 
 bool OpenList() {
     ScanState& s = g_scan;
-    if (s.options.listName == nullptr) return true;
-    if (Same(s.options.listName, "-")) {
+    FindNextList();
+    ++s.listsOpened;
+    s.listUsed = s.listAt = 0;
+    s.listBegun = s.listEnded = false;
+    if (Same(g_listName, "-")) {
         return g_platform.getStdHandles(&s.list, nullptr, nullptr) && s.list != kNoHandle;
     }
-    s.list = g_scanPlatform.openList(s.options.listName);
+    s.list = g_scanPlatform.openList(g_listName);
     s.listOpenedHere = s.list != kNoHandle;
     return s.listOpenedHere;
 }
 
 void CloseList() {
     if (g_scan.listOpenedHere) g_scanPlatform.closeList(g_scan.list);
+    g_scan.listOpenedHere = false;
+    g_scan.list = kNoHandle;
 }
+
+const WChar* ListName() { return g_listName; }
 
 const WChar* NextName() {
     ScanState& s = g_scan;

@@ -20,7 +20,7 @@ struct ScanOptions {
     uint32_t flags;         // the user's -o -f -v
     bool json;              // --json
     bool nulSeparated;      // -0
-    const WChar* listName;  // --files-from, or null
+    uint32_t lists;         // how many --files-from there are
 };
 
 // The arguments, read one at a time: from the system's own list where it
@@ -52,7 +52,9 @@ struct ScanState {
     uint32_t recordSlot;  // the slot of the oldest unfinished record
     ArgumentCursor arguments;
     bool namesInArguments;  // the options ended before the last argument
-    // The list.
+    // The lists, read in turn: the one being read.
+    ArgumentCursor listSearch;  // where the options are searched for the next
+    uint32_t listsOpened;
     OsHandle list;
     bool listOpenedHere;
     uint32_t listUsed;
@@ -60,6 +62,7 @@ struct ScanState {
     bool listBegun;  // past its first entry, the one place a byte order mark may be
     bool listEnded;
     bool listFailed;
+    bool listUnopened;  // the failure was the open of a list after the first
     uint32_t listError;
     // The record under way.
     bool recordOpen;
@@ -90,9 +93,11 @@ void OutFormat(const WChar* format, A... args) {
 // --- Names and the list (scan_names.cpp) ---
 bool NextArgument(WChar* buffer, uint32_t capacity);
 bool ArgumentsLeft();
-// Opens the list the options name, if any; false when it cannot be opened.
+// Opens the next list the options name; false when it cannot be opened.
 bool OpenList();
 void CloseList();
+// The name of the list opened last.
+const WChar* ListName();
 // The next name, or null: the callback the backend asks.
 const WChar* NextName();
 // The name of the oldest unfinished record, its length in *units (a NUL
