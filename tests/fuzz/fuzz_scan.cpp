@@ -2,8 +2,9 @@
 // list's reading (new lines or NUL bytes), the names' bytes, each file's walk
 // and both kinds of record, in this process, through the fake platform.
 //
-// The input: a byte of options (bit 0 --json, 1 -0, 2 -o, 3 -f, 4 -v), the
-// list, then files, each after a 0xFE byte and named "1", "2" ... in order.
+// The input: a byte of options (bit 0 --json, 1 -0, 2 -o, 3 -f, 4 -v, 5 the
+// list given twice, with options run together), the list, then files, each
+// after a 0xFE byte and named "1", "2" ... in order.
 // A name that begins with "!" is a check that ended early.
 //
 // Checked on every input: one record for each name of the list, in text as
@@ -33,7 +34,10 @@ void Check(bool property) {
     if (!property) __builtin_trap();
 }
 
-OsHandle OpenList(const WChar*) { return kList; }
+OsHandle OpenList(const WChar*) {
+    g_listAt = 0;
+    return kList;
+}
 void CloseList(OsHandle list) { Check(list == kList); }
 
 bool ReadList(OsHandle, void* buffer, uint32_t count, uint32_t* got) {
@@ -123,6 +127,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (options & 4) arguments += u" -o";
     if (options & 8) arguments += u" -f";
     if (options & 16) arguments += u" -v";
+    const bool twice = (options & 32) != 0;
+    if (twice) arguments += nul ? u" -0of --files-from=list" : u" -of --files-from=list";
     uint32_t status = ScanMain(arguments.c_str());
     g_scanPlatform = savedScan;
 
@@ -137,6 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (end - crLf > at) ++names;
         at = end + 1;
     }
+    if (twice) names *= 2;
     Check(status <= 1 && (names != 0 || status == 0) && (status == 1 || g_list.find('!') == std::string::npos));
     if (json) {
         Check(Count(g_out, "\n") == names);
