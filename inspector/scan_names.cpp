@@ -174,7 +174,6 @@ bool OpenList() {
     ScanState& s = g_scan;
     FindNextList();
     ++s.listsOpened;
-    s.listUsed = s.listAt = 0;
     s.listBegun = s.listEnded = false;
     if (Same(g_listName, "-")) {
         return g_platform.getStdHandles(&s.list, nullptr, nullptr) && s.list != kNoHandle;

@@ -10,7 +10,7 @@
 // Checked on every input: one record for each name of the list, in text as
 // one block each, in JSON as one line each of valid UTF-8 with no raw control
 // byte, opening with the name's member and closing the object; the count on
-// standard error names as many files; every file and block was released.
+// standard error names as many files; every file, list and block was released.
 #include <stddef.h>
 #include <stdint.h>
 
@@ -26,6 +26,7 @@ namespace {
 
 std::string g_list;
 size_t g_listAt;
+int g_listsOpen;
 std::string g_out, g_err;
 
 constexpr OsHandle kList = 77;
@@ -36,9 +37,13 @@ void Check(bool property) {
 
 OsHandle OpenList(const WChar*) {
     g_listAt = 0;
+    ++g_listsOpen;
     return kList;
 }
-void CloseList(OsHandle list) { Check(list == kList); }
+void CloseList(OsHandle list) {
+    Check(list == kList);
+    --g_listsOpen;
+}
 
 bool ReadList(OsHandle, void* buffer, uint32_t count, uint32_t* got) {
     // A few bytes at a time, so that names cross the reads.
@@ -159,6 +164,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const std::string counted = "Checked " + std::to_string(names) + (names == 1 ? " file" : " files");
     Check(g_err.compare(0, counted.size(), counted) == 0);
-    Check(fake.openFiles == 0 && fake.liveBlocks == 0);
+    Check(fake.openFiles == 0 && fake.liveBlocks == 0 && g_listsOpen == 0);
     return 0;
 }
