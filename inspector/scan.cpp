@@ -49,10 +49,12 @@ namespace {
 void BeginRecord() {
     if (g_scan.recordOpen) return;
     g_scan.recordOpen = true;
+    uint32_t units;
+    const WChar* name = RecordName(&units);
     if (g_scan.options.json) {
-        JsonBegin(RecordName());
+        JsonBegin(name, units);
     } else {
-        TextBegin(RecordName());
+        TextBegin(ShownName(name, units));
     }
 }
 
@@ -173,31 +175,55 @@ void CaptureFacts(const WaveFacts& facts) {
 // --- The command line -----------------------------------------------------------------
 
 const WChar kScanUsage[] =
-    u"Usage: sondrel-scan [-o] [-f] [-v] [--json] [--files-from FILE|-] [-0] [--] [NAME...]\r\n"
+    u"Usage: sondrel-scan [-o] [-f] [-v] [--json] [--files-from FILE|-]... [-0] [--] [NAME...]\r\n"
     u"\r\n"
     u"Checks every named RIFF/WAVE file as sondrel checks one, in one run. Each file's report\r\n"
     u"opens with \"==> NAME\" and closes with \"<== exit code N\"; a count per exit code ends\r\n"
     u"the run on standard error.\r\n"
     u"\r\n"
-    u"-o, -f, -v        as sondrel: offsets, descriptor fields, verbose\r\n"
+    u"-o, -f, -v        as sondrel: offsets, descriptor fields, verbose (or -ofv)\r\n"
     u"--json            one JSON object a line and file\r\n"
-    u"--files-from FILE read names from FILE (- for standard input), one a line\r\n"
-    u"-0                names in that list end with a NUL byte, not a new line\r\n"
+    u"--files-from FILE read names from FILE (- for standard input), one a line, after\r\n"
+    u"                  the arguments; each list given in turn; also --files-from=FILE\r\n"
+    u"-0                names in the lists end with a NUL byte, not a new line\r\n"
     u"--                every argument after it is a name\r\n"
     u"--help, --version\r\n"
     u"\r\n"
-    u"Exit status: 0 every file usable, 1 some file not usable, 2 bad command line or\r\n"
-    u"unreadable list, 3 output could not be written.";
+    u"Exit status: 0 every file usable (or none, from empty lists), 1 some file not\r\n"
+    u"usable, 2 bad command line or unreadable list, 3 output could not be written.";
 
 bool Same(const WChar* a, const char* b) {
     while (*a != 0 && *a == static_cast<uint8_t>(*b)) ++a, ++b;
     return *a == 0 && *b == 0;
 }
 
-WChar g_listNameBuffer[kScanNameUnits + 1];
+// The options of one letter, which may be run together ("-of"), as in
+// other tools of the system: each sets flags, or (-0) the list's separator.
+struct LetterOption {
+    WChar letter;
+    uint32_t flag;  // 0 for -0
+};
+constexpr LetterOption kLetterOptions[] = {{u'o', kFlagOffsets}, {u'f', kFlagFields}, {u'v', kFlagVerbose}, {u'0', 0}};
+
+bool TakeLetters(const WChar* letters) {
+    for (; *letters != 0; ++letters) {
+        uint32_t i = 0;
+        while (i < sizeof kLetterOptions / sizeof kLetterOptions[0] && kLetterOptions[i].letter != *letters) ++i;
+        if (i == sizeof kLetterOptions / sizeof kLetterOptions[0]) return false;
+        g_scan.options.flags |= kLetterOptions[i].flag;
+        g_scan.options.nulSeparated = g_scan.options.nulSeparated || kLetterOptions[i].flag == 0;
+    }
+    return true;
+}
+
+bool StartsWith(const WChar* text, const char* prefix) {
+    while (*prefix != 0 && *text == static_cast<uint8_t>(*prefix)) ++text, ++prefix;
+    return *prefix == 0;
+}
 
 // The options, up to the first name or "--". Returns kScanAllUsable to go
-// on, or the status to end with.
+// on, or the status to end with. Each list is only counted here: the names
+// part finds it again when its turn comes.
 uint32_t ParseScanOptions(bool* done) {
     static WChar word[kEchoRoom];
     *done = false;
@@ -207,22 +233,19 @@ uint32_t ParseScanOptions(bool* done) {
             return kScanAllUsable;
         }
         if (Same(word, "--")) return kScanAllUsable;
-        if (Same(word, "-o")) {
-            g_scan.options.flags |= kFlagOffsets;
-        } else if (Same(word, "-f")) {
-            g_scan.options.flags |= kFlagFields;
-        } else if (Same(word, "-v")) {
-            g_scan.options.flags |= kFlagVerbose;
-        } else if (Same(word, "-0")) {
-            g_scan.options.nulSeparated = true;
+        if (word[1] != u'-' && TakeLetters(word + 1)) {
+            continue;  // one letter or more, each an option
         } else if (Same(word, "--json")) {
             g_scan.options.json = true;
+        } else if (StartsWith(word, "--files-from=")) {
+            ++g_scan.options.lists;
         } else if (Same(word, "--files-from")) {
-            if (!NextArgument(g_listNameBuffer, kScanNameUnits + 1)) {
+            static WChar list[2];
+            if (!NextArgument(list, 2)) {
                 ReportError(u"No list named after --files-from");
                 return kScanBadCommandLine;
             }
-            g_scan.options.listName = g_listNameBuffer;
+            ++g_scan.options.lists;
         } else if (Same(word, "--help")) {
             PrintMessage(u"%s", kScanUsage);
             *done = true;
@@ -241,12 +264,19 @@ uint32_t ParseScanOptions(bool* done) {
     return kScanAllUsable;
 }
 
+void ReportListUnopened() {
+    WChar error[256];
+    static WChar echo[kEchoRoom];
+    ReportError(u"Cannot open the list \"%s\" (%s)", EchoText(ListName(), echo), LastErrorText(error));
+}
+
 uint32_t Scan(const WChar* arguments) {
     if (!RuntimeStartup()) {
         ReportError(u"Cannot initialize application");
         return kScanCannotWrite;
     }
     g_scan.arguments = {SkipCharsInSet(arguments, kBlankSet), 0};
+    g_scan.listSearch = g_scan.arguments;
     if (!ArgumentsLeft()) {
         PrintMessage(u"%s", kScanUsage);
         return kScanBadCommandLine;
@@ -255,14 +285,12 @@ uint32_t Scan(const WChar* arguments) {
     uint32_t status = ParseScanOptions(&done);
     if (status != kScanAllUsable || done) return status;
     g_scan.namesInArguments = ArgumentsLeft();
-    if (!g_scan.namesInArguments && g_scan.options.listName == nullptr) {
+    if (!g_scan.namesInArguments && g_scan.options.lists == 0) {
         ReportError(u"No file names: give them as arguments or with --files-from");
         return kScanBadCommandLine;
     }
-    if (!OpenList()) {
-        WChar error[256];
-        static WChar echo[kEchoRoom];
-        ReportError(u"Cannot open the list \"%s\" (%s)", EchoText(g_scan.options.listName, echo), LastErrorText(error));
+    if (g_scan.options.lists != 0 && !OpenList()) {
+        ReportListUnopened();
         return kScanBadCommandLine;
     }
     RecordsStart();
@@ -286,7 +314,11 @@ uint32_t Scan(const WChar* arguments) {
     ReportCounts();
     if (g_scan.listFailed) {
         g_platform.setLastError(g_scan.listError);
-        ReportError(u"Cannot read the list of names (%s)", LastErrorText(error));
+        if (g_scan.listUnopened) {
+            ReportListUnopened();
+        } else {
+            ReportError(u"Cannot read the list of names (%s)", LastErrorText(error));
+        }
         return kScanBadCommandLine;
     }
     return !g_scan.someNotUsable ? kScanAllUsable : kScanSomeNotUsable;
@@ -298,7 +330,7 @@ uint32_t CheckCaptured(const WChar* name, uint32_t flags, const OpenedFile* file
     static const WalkSink capture = {CaptureOutput, CaptureError, CaptureFacts};
     g_frames = sink;
     // What a sondrel run refuses before it opens anything.
-    if (name[0] == 0 || !ScanNameFits(name)) {
+    if (!ScanNameFits(name)) {
         if (file->handle != kNoHandle) g_platform.closeFile(file->handle);
         SinkError(capture, u"Invalid file specification");
         return ExitBadCommandLine;

@@ -1,6 +1,7 @@
 // sondrel-scan's records as JSON: one object a line. Strings are always
 // valid UTF-8: a byte that is not (only a file name's bytes can be) shows as
-// U+FFFD, and the name's exact bytes are then also given in base 64.
+// U+FFFD. A name that "file" cannot give whole (such a byte, a NUL of a
+// list, a lone surrogate of a Windows name) is also given in base 64.
 #include "inspector/facts.h"
 #include "inspector/scan_parts.h"
 #include "waveformat/describe.h"
@@ -236,20 +237,27 @@ void JsonLines(const uint8_t* frames, uint32_t count) {
     }
 }
 
-void JsonBegin(const WChar* name) {
+void JsonBegin(const WChar* name, uint32_t units) {
     g_json.firstLine = true;
     g_json.stderrUsed = 0;
     g_json.errorLength = 0;
     g_json.warningsUsed = 0;
     g_json.warningsListed = 0;
     g_json.warningsOmitted = 0;
-    uint32_t length = 0;
-    while (name[length] != 0) ++length;
-    uint32_t n = g_platform.toUtf8(name, length, g_nameBytes);
     OutText("{\"file\":");
-    bool exact = true;
-    OutJsonString(g_nameBytes, n, &exact);
-    if (!exact) {
+    OutJsonString(g_nameBytes, g_platform.toUtf8(ShownName(name, units), units, g_nameBytes), nullptr);
+    // The name whole, as the system has it: its bytes where names are bytes
+    // (POSIX), else its UTF-16 units, little-endian.
+    if (!ShownExactly(name, units)) {
+        uint32_t n = 0;
+        if (g_platform.namesHoldBytes) {
+            n = g_platform.toUtf8(name, units, g_nameBytes);
+        } else {
+            for (uint32_t i = 0; i < units; ++i) {
+                g_nameBytes[n++] = static_cast<uint8_t>(name[i]);
+                g_nameBytes[n++] = static_cast<uint8_t>(name[i] >> 8);
+            }
+        }
         OutText(",\"file_base64\":\"");
         OutBase64(g_nameBytes, n);
         OutText("\"");

@@ -20,7 +20,7 @@ struct ScanOptions {
     uint32_t flags;         // the user's -o -f -v
     bool json;              // --json
     bool nulSeparated;      // -0
-    const WChar* listName;  // --files-from, or null
+    uint32_t lists;         // how many --files-from there are
 };
 
 // The arguments, read one at a time: from the system's own list where it
@@ -46,13 +46,17 @@ struct ScanState {
     uint32_t recordSlot;  // the slot of the oldest unfinished record
     ArgumentCursor arguments;
     bool namesInArguments;  // the options ended before the last argument
-    // The list.
+    // The lists, read in turn: the one being read.
+    ArgumentCursor listSearch;  // where the options are searched for the next
+    uint32_t listsOpened;
     OsHandle list;
     bool listOpenedHere;
     uint32_t listUsed;
     uint32_t listAt;
+    bool listBegun;  // past its first entry, the one place a byte order mark may be
     bool listEnded;
     bool listFailed;
+    bool listUnopened;  // the failure was the open of a list after the first
     uint32_t listError;
     // The record under way.
     bool recordOpen;
@@ -86,15 +90,24 @@ void OutFormat(const WChar* format, A... args) {
 // --- Names and the list (scan_names.cpp) ---
 bool NextArgument(WChar* buffer, uint32_t capacity);
 bool ArgumentsLeft();
-// Opens the list the options name, if any; false when it cannot be opened.
+// Opens the next list the options name; false when it cannot be opened.
 bool OpenList();
 void CloseList();
+// The name of the list opened last.
+const WChar* ListName();
 // The next name, or null: the callback the backend asks.
 const WChar* NextName();
-// The name of the oldest unfinished record, and the step past it.
-const WChar* RecordName();
+// The name of the oldest unfinished record, its length in *units (a NUL
+// byte of a list is a unit 0 inside it), and the step past it.
+const WChar* RecordName(uint32_t* units);
 void NextRecordSlot();
-// Bytes that are not UTF-8 become U+DC80..U+DCFF; out holds kScanNameUnits + 1.
+// A name as records show it, terminated: a NUL as U+FFFD.
+const WChar* ShownName(const WChar* name, uint32_t units);
+// False when UTF-8 cannot give the name whole: it holds a NUL, or a lone
+// surrogate half (a byte that is not UTF-8, on POSIX).
+bool ShownExactly(const WChar* name, uint32_t units);
+// Bytes that are not UTF-8 become U+DC80..U+DCFF and a NUL a unit 0; returns
+// the units written, out holds kScanNameUnits + 1.
 uint32_t NameFromBytes(const uint8_t* bytes, uint32_t n, WChar* out);
 
 // --- Records as text (scan_text.cpp) ---
@@ -103,7 +116,7 @@ void TextLines(const uint8_t* frames, uint32_t count);
 void TextEnd(uint32_t exitCode);
 
 // --- Records as JSON (scan_json.cpp) ---
-void JsonBegin(const WChar* name);
+void JsonBegin(const WChar* name, uint32_t units);
 void JsonLines(const uint8_t* frames, uint32_t count);
 struct WaveFacts;
 // facts: null when none arrived.

@@ -4,10 +4,8 @@
 
 bool ScanNameFits(const WChar* name) {
     uint32_t n = 0;
-    for (; n < g_platform.maxPath && name[n] != 0; ++n) {
-        if (name[n] == 0xDC00 && (n == 0 || name[n - 1] < 0xD800 || name[n - 1] > 0xDBFF)) return false;
-    }
-    return n < g_platform.maxPath;
+    while (n < g_platform.maxPath && name[n] != 0) ++n;
+    return n > 0 && n < g_platform.maxPath;
 }
 
 ScanFile ScanOpen(const WChar* name) {

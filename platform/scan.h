@@ -44,7 +44,8 @@ using ScanCheck = uint32_t (*)(const WChar* name, uint32_t flags, const ScanFile
 
 struct ScanCallbacks {
     // The next name, or null when there are no more. The text stays valid
-    // until its record ends.
+    // until its record ends. The empty name stands for one that no system
+    // can have (it held a NUL byte): it is never opened.
     const WChar* (*nextName)();
     // Lines of the oldest unfinished record, whole frames only.
     ScanSink recordLines;
@@ -75,9 +76,10 @@ struct ScanPlatform {
 
 extern ScanPlatform g_scanPlatform;
 
-// A name the walk may be given: shorter than the system's longest path, and
-// free of a lone U+DC00, which stands for a NUL byte that a list of lines
-// held (after a high surrogate it is the second half of U+10000 and up).
+// A name the walk may be given: not empty, and shorter than the system's
+// longest path. Every other name is the system's to open or refuse, as a
+// sondrel run leaves it (a name that held a NUL byte reaches the check as
+// the empty name: see nextName).
 bool ScanNameFits(const WChar* name);
 
 // Opens a name the walk may be given; a name it may not be given is left

@@ -63,9 +63,7 @@ size_t BytesToUnits(const uint8_t* bytes, size_t n, WChar* out, size_t capacity)
     for (size_t i = 0; i < n && w <= capacity;) {
         uint32_t cp = bytes[i];
         uint32_t length = 1;
-        if (cp == 0) {
-            cp = 0xDC00;
-        } else if (cp >= 0x80) {
+        if (cp >= 0x80) {
             length = DecodeUtf8(bytes + i, n - i, &cp);
             if (length == 0) {
                 cp = 0xDC00 | bytes[i];

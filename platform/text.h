@@ -34,8 +34,9 @@ uint32_t NextCodePoint(const WChar* text, size_t count, size_t* i);
 uint32_t WideToUtf8(const WChar* text, uint32_t count, uint8_t* out);
 
 // The UTF-16 form of bytes as a name carries them: a byte that does not
-// begin valid UTF-8 becomes U+DC80..U+DCFF, and a NUL byte U+DC00, so every
-// byte can be had back. Writes at most capacity units; returns how many the
+// begin valid UTF-8 becomes U+DC80..U+DCFF, so every byte can be had back
+// (a NUL byte stays a unit 0: the count, not a terminator, says where the
+// name ends). Writes at most capacity units; returns how many the
 // bytes take, more than capacity when they did not fit (it stops counting
 // soon after).
 size_t BytesToUnits(const uint8_t* bytes, size_t n, WChar* out, size_t capacity);

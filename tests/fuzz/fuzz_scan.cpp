@@ -2,15 +2,16 @@
 // list's reading (new lines or NUL bytes), the names' bytes, each file's walk
 // and both kinds of record, in this process, through the fake platform.
 //
-// The input: a byte of options (bit 0 --json, 1 -0, 2 -o, 3 -f, 4 -v), the
-// list, then files, each after a 0xFE byte and named "1", "2" ... in order.
+// The input: a byte of options (bit 0 --json, 1 -0, 2 -o, 3 -f, 4 -v, 5 the
+// list given twice, with options run together), the list, then files, each
+// after a 0xFE byte and named "1", "2" ... in order.
 // A name that begins with "!" is a check that ended early, one with "?" a
 // check whose facts do not decode.
 //
 // Checked on every input: one record for each name of the list, in text as
 // one block each, in JSON as one line each of valid UTF-8 with no raw control
 // byte, opening with the name's member and closing the object; the count on
-// standard error names as many files; every file and block was released.
+// standard error names as many files; every file, list and block was released.
 #include <stddef.h>
 #include <stdint.h>
 
@@ -26,6 +27,7 @@ namespace {
 
 std::string g_list;
 size_t g_listAt;
+int g_listsOpen;
 std::string g_out, g_err;
 
 constexpr OsHandle kList = 77;
@@ -34,8 +36,15 @@ void Check(bool property) {
     if (!property) __builtin_trap();
 }
 
-OsHandle OpenList(const WChar*) { return kList; }
-void CloseList(OsHandle list) { Check(list == kList); }
+OsHandle OpenList(const WChar*) {
+    g_listAt = 0;
+    ++g_listsOpen;
+    return kList;
+}
+void CloseList(OsHandle list) {
+    Check(list == kList);
+    --g_listsOpen;
+}
 
 bool ReadList(OsHandle, void* buffer, uint32_t count, uint32_t* got) {
     // A few bytes at a time, so that names cross the reads.
@@ -140,23 +149,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (options & 4) arguments += u" -o";
     if (options & 8) arguments += u" -f";
     if (options & 16) arguments += u" -v";
+    const bool twice = (options & 32) != 0;
+    if (twice) arguments += nul ? u" -0of --files-from=list" : u" -of --files-from=list";
     uint32_t status = ScanMain(arguments.c_str());
     g_scanPlatform = savedScan;
 
-    // The names the list holds: its non-empty entries.
+    // The names the list holds: its non-empty entries, in a list of lines
+    // past a leading byte order mark and without the CR of a CR LF.
     size_t names = 0;
     const char separator = nul ? '\0' : '\n';
-    for (size_t at = 0; at <= g_list.size();) {
+    for (size_t at = !nul && g_list.compare(0, 3, "\xef\xbb\xbf") == 0 ? 3 : 0; at <= g_list.size();) {
         size_t end = g_list.find(separator, at);
         if (end == std::string::npos) end = g_list.size();
-        if (end > at) ++names;
+        const bool crLf = !nul && end < g_list.size() && end > at && g_list[end - 1] == '\r';
+        if (end - crLf > at) ++names;
         at = end + 1;
     }
+    if (twice) names *= 2;
     Check(status <= 1 && (names != 0 || status == 0) && (status == 1 || g_list.find_first_of("!?") == std::string::npos));
     // The reason, where no name can forge it: a name's controls and quotes
     // never reach the output as they are.
     const std::string reason = "The check of this file ended early (its facts could not be read)";
-    const size_t unbelieved = Count(separator + g_list, std::string(1, separator) + "?");
+    const size_t bom = !nul && g_list.compare(0, 3, "\xef\xbb\xbf") == 0 ? 3 : 0;
+    const size_t unbelieved = Count(separator + g_list.substr(bom), std::string(1, separator) + "?") * (twice ? 2 : 1);
     Check(Count(g_out, json ? "\"error\":\"" + reason + "\"}" : "\n" + reason + "\n<== exit code 128\n") == unbelieved);
     if (json) {
         Check(Count(g_out, "\n") == names);
@@ -172,6 +187,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const std::string counted = "Checked " + std::to_string(names) + (names == 1 ? " file" : " files");
     Check(g_err.compare(0, counted.size(), counted) == 0);
-    Check(fake.openFiles == 0 && fake.liveBlocks == 0);
+    Check(fake.openFiles == 0 && fake.liveBlocks == 0 && g_listsOpen == 0);
     return 0;
 }
