@@ -56,7 +56,7 @@ TEST(Utf8Codec, WhatDecodes) {
 // unit is never written past it, and the count tells how many were needed.
 TEST(Utf8Codec, BytesAsANameCarriesThem) {
     const struct { std::string bytes; size_t capacity; std::u16string written; size_t count; } cases[] = {
-        {"a\xE9\xC3\xA9", 8, u"a\xDCE9\u00E9", 3}, {std::string("\0x", 2), 8, u"\xDC00x", 2},
+        {"a\xE9\xC3\xA9", 8, u"a\xDCE9\u00E9", 3}, {std::string("\0x", 2), 8, std::u16string(u"\0x", 2), 2},
         {"\xF0\x9F\x98\x80", 8, u"\U0001F600", 2}, {"\xF0\x9F\x98\x80", 1, u"\xD83D", 2},
         {"abc", 2, u"ab", 3},
     };
