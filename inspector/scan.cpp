@@ -12,6 +12,7 @@
 #include "inspector/scan.h"
 
 #include "inspector/commandline.h"
+#include "inspector/scan_progress.h"
 #include "inspector/toolmain.h"
 #include "inspector/walk.h"
 #include "platform/scan.h"
@@ -33,6 +34,7 @@ struct ScanOptions {
     bool json;              // --json
     bool nulSeparated;      // -0
     const WChar* listName;  // --files-from, or null
+    ProgressMode progress;  // --progress, --no-progress
 };
 
 ScanOptions g_options;
@@ -64,6 +66,7 @@ void FlushOutput() {
     OsHandle handle = g_outputHandle;
     bool written = true;
     if (g_outConsole) {
+        ScanProgressErase();
         // A console takes characters: the bytes as UTF-8, a piece at a time.
         static WChar units[1024];
         uint32_t n = 0;
@@ -126,6 +129,8 @@ void OutFormat(const WChar* format, A... args) {
 WChar g_names[kScanWindow][kScanNameUnits + 1];
 uint32_t g_nameNext;    // the slot the next name goes to
 uint32_t g_recordSlot;  // the slot of the oldest unfinished record
+uint32_t g_namesGiven;
+uint32_t g_namesTotal;  // all of them, once known; 0 until then
 
 // The arguments, read one at a time: from the system's own list where it
 // keeps one (POSIX argv, of any length), else split from the command line as
@@ -244,8 +249,10 @@ const WChar* NextName() {
     WChar* slot = g_names[g_nameNext];
     if (!(g_namesInArguments && NextArgument(slot, kScanNameUnits + 1)) &&
         (g_list == kNoHandle || !NextListName(slot))) {
+        g_namesTotal = g_namesGiven;
         return nullptr;
     }
+    ++g_namesGiven;
     g_nameNext = (g_nameNext + 1) % kScanWindow;
     return slot;
 }
@@ -599,6 +606,7 @@ void RecordEnd(uint32_t exitCode) {
     g_recordSlot = (g_recordSlot + 1) % kScanWindow;
     Count(exitCode);
     if (g_outConsole) FlushOutput();
+    ScanProgressRecordEnd(exitCode, g_namesTotal);
 }
 
 void ReportCounts() {
@@ -678,6 +686,8 @@ const WChar kScanUsage[] =
     u"--files-from FILE read names from FILE (- for standard input), one a line\r\n"
     u"-0                names in that list end with a NUL byte, not a new line\r\n"
     u"--                every argument after it is a name\r\n"
+    u"--progress        a status line on standard error, even when it is no terminal\r\n"
+    u"--no-progress     none, even on a terminal\r\n"
     u"--help, --version\r\n"
     u"\r\n"
     u"Exit status: 0 every file usable, 1 some file not usable, 2 bad command line or\r\n"
@@ -711,6 +721,10 @@ uint32_t ParseScanOptions(bool* done) {
             g_options.nulSeparated = true;
         } else if (Same(word, "--json")) {
             g_options.json = true;
+        } else if (Same(word, "--progress")) {
+            g_options.progress = ProgressMode::kOn;
+        } else if (Same(word, "--no-progress")) {
+            g_options.progress = ProgressMode::kOff;
         } else if (Same(word, "--files-from")) {
             if (!NextArgument(g_listNameBuffer, kScanNameUnits + 1)) {
                 ReportError(u"No list named after --files-from");
@@ -772,8 +786,17 @@ uint32_t Scan(const WChar* arguments) {
     g_outputHandle = g_runtime.outputHandle;
     g_outConsole = g_platform.isConsole(g_outputHandle);
     uint32_t flags = g_options.flags | (g_options.json ? kFlagOffsets : 0);
+    // Names on the command line alone are counted before the first check.
+    if (g_options.listName == nullptr) {
+        ArgumentCursor mark = g_arguments;
+        static WChar scratch[2];
+        while (NextArgument(scratch, 2)) ++g_namesTotal;
+        g_arguments = mark;
+    }
+    ScanProgressStart(&g_system, g_runtime.errorHandle, g_options.progress);
     static const ScanCallbacks callbacks = {NextName, RecordLines, RecordEnd};
     bool started = g_scanPlatform.checkAll(CheckCaptured, flags, &callbacks);
+    ScanProgressErase();
     FlushOutput();
     if (g_listOpenedHere) g_scanPlatform.closeList(g_list);
     WChar error[256];
@@ -840,6 +863,8 @@ void ResetScan() {
     g_writeFailed = false;
     g_nameNext = 0;
     g_recordSlot = 0;
+    g_namesGiven = 0;
+    g_namesTotal = 0;
     g_arguments = {};
     g_namesInArguments = false;
     g_list = kNoHandle;
