@@ -64,4 +64,10 @@ stripped=$(strip both.tty) || fail "the terminal of case 3"
 # 4. Standard error not a terminal: nothing but the count.
 script -qec "'$scan' --files-from list 2>auto.err >/dev/null" /dev/null </dev/null >/dev/null || true
 cmp plain.err auto.err || fail "a status line where standard error is no terminal"
+# 5. A status line that cannot be written costs the records nothing, and
+# the run ends as it would without it.
+status=0; "$scan" --no-progress --files-from list >full-plain.out 2>/dev/full || status=$?
+forced=0; "$scan" --progress --files-from list >full.out 2>/dev/full || forced=$?
+cmp plain.out full.out || fail "records differ when the status line cannot be written"
+[ "$status" = "$forced" ] || fail "exit status $forced with the status line to /dev/full, $status without"
 echo "PASS"
