@@ -29,9 +29,22 @@ status = re.compile(r'\rChecked (\d+)( of \d+)? files, \d+ a second, (\d+) not u
 lines = status.findall(text)
 if not lines:
     sys.exit('no status line')
-for match in status.finditer(text):
-    if len(match.group(0)) - 1 > 79:
-        sys.exit('a status line of %d columns' % (len(match.group(0)) - 1))
+# Each drawing covers what the one before left on the line; a drawing is
+# followed by another or by the erasing, never by other text; the erasing
+# blanks the whole line.
+width = 0
+for match in re.finditer(status.pattern + r'|\r( +)\r', text):
+    if match.group(4) is not None:
+        if len(match.group(4)) < width:
+            sys.exit('an erasing of %d columns after a line of %d' % (len(match.group(4)), width))
+        width = 0
+        continue
+    columns = len(match.group(0)) - 1
+    if columns > 79 or columns < width:
+        sys.exit('a status line of %d columns after one of %d' % (columns, width))
+    width = columns
+    if text[match.end():match.end() + 1] != '\r':
+        sys.exit('a status line followed by other text: %r' % text[match.end():match.end() + 40])
 text = re.sub(r'\r +\r', '', status.sub('', text))
 sys.stdout.write(text)
 PY
