@@ -5,6 +5,10 @@
 # `xargs -0 -n 100 soxi` (Debian's sox), side by side in one hyperfine run.
 # Then the peak memory of sondrel-scan (its processes' largest resident set)
 # for 100 names and for 100,000 (the 20,000 files named five times over).
+# Then CPU time (user and system, of every process of the run): a file checked
+# by sondrel-scan against one sondrel process per file (xargs -0 -n 1, over
+# 2,000 of the names), and sondrel-scan with its status line on a
+# pseudo-terminal against without it; each pair A B B A, four times.
 #
 # Usage: bench/scan.sh [path/to/sondrel-scan]     (default: build/sondrel-scan)
 # Prints the figures and the targets as PASS/FAIL; exits non-zero only when
@@ -16,7 +20,9 @@ die() { echo "scan.sh: $*" >&2; exit 2; }
 scan=${1:-build/sondrel-scan}
 [[ -x $scan ]] || die "no executable sondrel-scan at '$scan' (give its path as the argument)"
 scan=$(cd "$(dirname "$scan")" && pwd)/$(basename "$scan")
-for tool in hyperfine soxi python3 /usr/bin/time; do
+sondrel=$(dirname "$scan")/sondrel
+[[ -x $sondrel ]] || die "no sondrel beside sondrel-scan"
+for tool in hyperfine soxi python3 /usr/bin/time script; do
     command -v "$tool" >/dev/null || die "$tool is needed but not installed (soxi: apt-get install sox)"
 done
 
@@ -51,6 +57,7 @@ for i in range(20000):
     names.append(name.encode())
 open(f"{work}/all.lst", "wb").write(b"\0".join(names) + b"\0")
 open(f"{work}/100.lst", "wb").write(b"\0".join(names[:100]) + b"\0")
+open(f"{work}/2000.lst", "wb").write(b"\0".join(names[:2000]) + b"\0")
 open(f"{work}/100000.lst", "wb").write((b"\0".join(names) + b"\0") * 5)
 PY
 
@@ -73,7 +80,25 @@ peak() {
 rss100=$(peak "$work/100.lst")
 rss100000=$(peak "$work/100000.lst")
 
-python3 - "$work/times.json" "$rss100" "$rss100000" <<'PY'
+# CPU seconds of a command's processes, as GNU time reads them from wait4().
+cpu() {
+    /usr/bin/time -f '%U %S' -o "$work/cpu" "$@" >/dev/null 2>&1 || true
+    tail -n 1 "$work/cpu" | awk '{print $1 + $2}'
+}
+on_terminal() {
+    script -qec "$(printf '%q ' /usr/bin/time -f '%U %S' -o "$work/cpu" "$scan" "$@" -0 --files-from "$work/all.lst") >/dev/null" \
+        /dev/null </dev/null >/dev/null || true
+    tail -n 1 "$work/cpu" | awk '{print $1 + $2}'
+}
+: >"$work/cpu.txt"
+for round in 1 2 3 4; do
+    a=$(cpu "$scan" -0 --files-from "$work/all.lst"); b=$(cpu xargs -0 -n 1 "$sondrel" <"$work/2000.lst")
+    c=$(cpu xargs -0 -n 1 "$sondrel" <"$work/2000.lst"); d=$(cpu "$scan" -0 --files-from "$work/all.lst")
+    e=$(on_terminal --progress); f=$(on_terminal --no-progress); g=$(on_terminal --no-progress); h=$(on_terminal --progress)
+    echo "$a $b $c $d $e $f $g $h" >>"$work/cpu.txt"
+done
+
+python3 - "$work/times.json" "$rss100" "$rss100000" "$work/cpu.txt" <<'PY'
 import json, sys
 times = {r["command"]: r for r in json.load(open(sys.argv[1]))["results"]}
 scan, soxi = times["sondrel-scan"], times["xargs -0 -n 100 soxi"]
@@ -87,4 +112,14 @@ print(f"peak resident set: {rss100} KiB for 100 names, {rss100000} KiB for 100,0
 print(f"{'PASS' if ratio >= 2 else 'FAIL'}  sondrel-scan at least 2x faster than xargs -n 100 soxi ({ratio:.1f}x)")
 grow = rss100000 - rss100
 print(f"{'PASS' if grow <= 1024 else 'FAIL'}  peak memory for 100,000 names within 1 MiB of that for 100 ({grow:+d} KiB)")
+rounds = [list(map(float, line.split())) for line in open(sys.argv[4])]
+per_scan = [r[i] / 20000 * 1e6 for r in rounds for i in (0, 3)]
+per_each = [r[i] / 2000 * 1e6 for r in rounds for i in (1, 2)]
+print(f"CPU a file: sondrel-scan {min(per_scan):.1f} to {max(per_scan):.1f} us, one sondrel process per file "
+      f"{min(per_each):.0f} to {max(per_each):.0f} us ({sum(per_each) / sum(per_scan):.0f} times as much); "
+      f"one core checks about {3600e6 / (sum(per_scan) / len(per_scan)) / 1e6:.0f} million such files an hour")
+on = [r[i] for r in rounds for i in (4, 7)]
+off = [r[i] for r in rounds for i in (5, 6)]
+print(f"status line, 20,000 files: CPU {sum(on) / len(on):.3f} s with it, {sum(off) / len(off):.3f} s without "
+      f"(each {min(on + off):.3f} to {max(on + off):.3f} s)")
 PY

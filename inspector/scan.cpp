@@ -12,6 +12,7 @@
 #include "inspector/commandline.h"
 #include "inspector/facts.h"
 #include "inspector/scan_parts.h"
+#include "inspector/scan_progress.h"
 #include "inspector/toolmain.h"
 #include "inspector/walk.h"
 #include "platform/scan.h"
@@ -134,7 +135,10 @@ void RecordEnd(uint32_t exitCode) {
     g_scan.recordOpen = false;
     NextRecordSlot();
     Count(exitCode);
+    // The status line goes before a record reaches the same terminal.
+    if (s.outConsole) ScanProgressErase();
     RecordDone();
+    ScanProgressRecordEnd(exitCode, s.namesTotal);
 }
 
 // --- The check ----------------------------------------------------------------------
@@ -187,6 +191,8 @@ const WChar kScanUsage[] =
     u"                  the arguments; each list given in turn; also --files-from=FILE\r\n"
     u"-0                names in the lists end with a NUL byte, not a new line\r\n"
     u"--                every argument after it is a name\r\n"
+    u"--progress        a status line on standard error, even when it is no terminal\r\n"
+    u"--no-progress     none, even on a terminal\r\n"
     u"--help, --version\r\n"
     u"\r\n"
     u"Exit status: 0 every file usable (or none, from empty lists), 1 some file not\r\n"
@@ -237,6 +243,10 @@ uint32_t ParseScanOptions(bool* done) {
             continue;  // one letter or more, each an option
         } else if (Same(word, "--json")) {
             g_scan.options.json = true;
+        } else if (Same(word, "--progress")) {
+            g_scan.options.progress = ProgressMode::kOn;
+        } else if (Same(word, "--no-progress")) {
+            g_scan.options.progress = ProgressMode::kOff;
         } else if (StartsWith(word, "--files-from=")) {
             ++g_scan.options.lists;
         } else if (Same(word, "--files-from")) {
@@ -294,9 +304,19 @@ uint32_t Scan(const WChar* arguments) {
         return kScanBadCommandLine;
     }
     RecordsStart();
+    g_scan.outConsole = g_platform.isConsole(g_runtime.outputHandle);
     uint32_t flags = g_scan.options.flags;
+    // Names on the command line alone are counted before the first check.
+    if (g_scan.options.lists == 0) {
+        ArgumentCursor mark = g_scan.arguments;
+        static WChar scratch[2];
+        while (NextArgument(scratch, 2)) ++g_scan.namesTotal;
+        g_scan.arguments = mark;
+    }
+    ScanProgressStart(g_runtime.errorHandle, g_scan.options.progress);
     static const ScanCallbacks callbacks = {NextName, RecordLines, RecordEnd};
     bool started = g_scanPlatform.checkAll(CheckCaptured, flags, &callbacks);
+    ScanProgressErase();
     RecordsFlush();
     CloseList();
     WChar error[256];

@@ -190,8 +190,10 @@ const WChar* NextName() {
     if (s.namesInArguments && NextArgument(slot, kScanNameUnits + 1)) {
         units = WideLengthBounded(slot, kScanNameUnits + 1);
     } else if (s.list == kNoHandle || !NextListName(slot, &units)) {
+        s.namesTotal = s.namesGiven;
         return nullptr;
     }
+    ++s.namesGiven;
     s.nameNext = (s.nameNext + 1) % kScanWindow;
     // A name that held a NUL byte is one no system can have. Its check gets
     // the empty name, which every run refuses unopened, never the name cut at

@@ -9,6 +9,7 @@
 #include <stdint.h>
 
 #include "platform/types.h"
+#include "inspector/scan_progress.h"
 #include "runtime/format.h"
 
 // Flags of a check, as they cross to the worker.
@@ -21,6 +22,7 @@ struct ScanOptions {
     bool json;              // --json
     bool nulSeparated;      // -0
     uint32_t lists;         // how many --files-from there are
+    ProgressMode progress;  // --progress, --no-progress
 };
 
 // The arguments, read one at a time: from the system's own list where it
@@ -46,6 +48,8 @@ struct ScanState {
     uint32_t recordSlot;  // the slot of the oldest unfinished record
     ArgumentCursor arguments;
     bool namesInArguments;  // the options ended before the last argument
+    uint32_t namesGiven;
+    uint32_t namesTotal;  // all of them, once known; 0 until then
     // The lists, read in turn: the one being read.
     ArgumentCursor listSearch;  // where the options are searched for the next
     uint32_t listsOpened;
@@ -60,6 +64,7 @@ struct ScanState {
     uint32_t listError;
     // The record under way.
     bool recordOpen;
+    bool outConsole;  // standard output is a terminal: the status line makes way
     bool factsKnown;  // its facts arrived and decoded
     bool factsBad;    // a frame of it did not: the record ends early
     // The count. Room for every code a record can have: sondrel's nine and

@@ -90,6 +90,9 @@ struct Platform {
     bool (*readSystemValue)(const WChar* name, void* data, uint32_t size);
     // Counts per second of the high-resolution counter; 0 when there is none.
     uint64_t (*counterFrequency)();
+    // Milliseconds from a fixed moment, never going back (not the time of
+    // day): what paces a status line.
+    uint64_t (*milliseconds)();
     void (*getSystemInfo)(OsSystemInfo* info);
     void* (*loadLibrary)(const WChar* name);
     void* (*getProcAddress)(void* library, const char* name);

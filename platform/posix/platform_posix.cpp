@@ -768,6 +768,12 @@ uint64_t PosixCounterFrequency() {
     return nanoseconds == 0 ? 0 : 1000000000u / nanoseconds;
 }
 
+uint64_t PosixMilliseconds() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+}
+
 void PosixGetSystemInfo(OsSystemInfo* info) {
     long page = sysconf(_SC_PAGESIZE);
     long processors = sysconf(_SC_NPROCESSORS_ONLN);
@@ -865,6 +871,7 @@ constexpr Platform PosixPlatform() {
     p.minimumVersion = 0x0206;  // Linux 2.6: every kernel the program runs on
     p.readSystemValue = PosixReadSystemValue;
     p.counterFrequency = PosixCounterFrequency;
+    p.milliseconds = PosixMilliseconds;
     p.getSystemInfo = PosixGetSystemInfo;
     p.loadLibrary = PosixLoadLibrary;
     p.getProcAddress = PosixGetProcAddress;

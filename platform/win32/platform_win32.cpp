@@ -246,6 +246,19 @@ bool WinReadSystemValue(const WChar* name, void* data, uint32_t size) {
 
 // The value is what the caller judges, whatever the call returned: a zero
 // frequency stays zero.
+// The performance counter rather than GetTickCount64, which Windows 2000
+// and XP lack.
+uint64_t WinMilliseconds() {
+    LARGE_INTEGER now, frequency;
+    now.QuadPart = 0;
+    frequency.QuadPart = 0;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    if (frequency.QuadPart <= 0) return 0;
+    uint64_t counts = static_cast<uint64_t>(now.QuadPart), perSecond = static_cast<uint64_t>(frequency.QuadPart);
+    return counts / perSecond * 1000u + counts % perSecond * 1000u / perSecond;
+}
+
 uint64_t WinCounterFrequency() {
     LARGE_INTEGER frequency;
     frequency.QuadPart = 0;
@@ -339,6 +352,7 @@ constexpr Platform WinPlatform() {
     p.minimumVersion = 0x0500;  // Windows 2000
     p.readSystemValue = WinReadSystemValue;
     p.counterFrequency = WinCounterFrequency;
+    p.milliseconds = WinMilliseconds;
     p.getSystemInfo = WinGetSystemInfo;
     p.loadLibrary = WinLoadLibrary;
     p.getProcAddress = WinGetProcAddress;
