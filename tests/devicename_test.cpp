@@ -21,7 +21,8 @@ TEST(WindowsDeviceName, ReservedFormsAndLookalikes) {
         // Names that are files.
         {u"CONSOLE", false}, {u"COM10", false}, {u"COM", false}, {u"LPT\u2074", false}, {u"COM\u00B9x", false},
         {u"NUL x", false}, {u"xNUL", false}, {u"NUL\\a.wav", false}, {u"a.wav:NUL", false}, {u"C:\\a.wav", false},
-        {u"\\\\host\\pipes\\a.wav", false}, {u"\\\\?\\UNC\\host\\share\\a", false}, {u"\\\\host", false}, {u"", false},
+        {u"\\\\?\\a:\\b", false}, {u"\\\\host\\pipes\\a.wav", false}, {u"\\\\?\\UNC\\host\\share\\a", false},
+        {u"\\\\host", false}, {u"", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(ToUtf8(c.name));
