@@ -33,7 +33,20 @@ struct ScanOptions {
     bool json;              // --json
     bool nulSeparated;      // -0
     const WChar* listName;  // --files-from, or null
+    uint32_t timeLimitMs;   // --time-limit, 0 for none
+    bool isolate;           // --isolate
 };
+
+// A check that takes longer than this ends early, unless --time-limit says
+// otherwise: far longer than any honest file takes (a file of a million
+// chunks, read cold, takes seconds).
+constexpr uint32_t kDefaultTimeLimitMs = 60 * 1000;
+
+// A record's exit code when its check ended early other than by a signal
+// (which gives 128 + the signal, as a shell reports it). No run of sondrel
+// gives either; 124 is what timeout(1) gives.
+constexpr uint32_t kScanRefusedCode = 122;
+constexpr uint32_t kScanTimeLimitCode = 124;
 
 ScanOptions g_options;
 
@@ -551,8 +564,8 @@ struct CodeCount {
     uint32_t code;
     uint32_t files;
 };
-// Room for every code a record can have: sondrel's nine and 128 + each
-// signal (up to 64).
+// Room for every code a record can have: sondrel's nine, 128 + each signal
+// (up to 64), and the refused reply's and the time limit's.
 CodeCount g_counts[80];
 uint32_t g_countsUsed;
 uint32_t g_files;
@@ -578,12 +591,23 @@ void RecordEnd(uint32_t exitCode) {
     if ((exitCode & kScanCheckLost) != 0) {
         // As a shell reports a program that a signal ended.
         uint32_t signal = exitCode & 0xFF;
+        uint32_t reason = exitCode & kScanEndReasons;
         exitCode = 128 + signal;
-        // One line on standard error, framed as a captured one.
-        static uint8_t line[3 + 64 * 3];
-        static WChar text[64];
-        uint32_t n = signal != 0 ? FormatText(text, 64, u"The check of this file ended early (signal %u)\n", signal)
-                                 : FormatText(text, 64, u"The check of this file ended early\n");
+        // One line on standard error, framed as a captured one, saying why.
+        static uint8_t line[3 + 128 * 3];
+        static WChar text[128];
+        uint32_t n = 0;
+        if (reason == kScanEndRefused) {
+            exitCode = kScanRefusedCode;
+            n = FormatText(text, 128, u"The check of this file ended early (its worker's reply was refused)\n");
+        } else if (reason == kScanEndTimeLimit) {
+            exitCode = kScanTimeLimitCode;
+            n = FormatText(text, 128, u"The check of this file ended early (past the time limit)\n");
+        } else if (signal != 0) {
+            n = FormatText(text, 128, u"The check of this file ended early (signal %u)\n", signal);
+        } else {
+            n = FormatText(text, 128, u"The check of this file ended early\n");
+        }
         n = g_platform.toUtf8(text, n, line + 3);
         line[0] = 2;
         line[1] = static_cast<uint8_t>(n);
@@ -667,7 +691,8 @@ bool AskUtf8(const WChar* name, WChar* value, uint32_t capacity) {
 // --- The command line -----------------------------------------------------------------
 
 const WChar kScanUsage[] =
-    u"Usage: sondrel-scan [-o] [-f] [-v] [--json] [--files-from FILE|-] [-0] [--] [NAME...]\r\n"
+    u"Usage: sondrel-scan [-o] [-f] [-v] [--json] [--files-from FILE|-] [-0] [--time-limit S] [--isolate]\r\n"
+    u"                    [--] [NAME...]\r\n"
     u"\r\n"
     u"Checks every named RIFF/WAVE file as sondrel checks one, in one run. Each file's report\r\n"
     u"opens with \"==> NAME\" and closes with \"<== exit code N\"; a count per exit code ends\r\n"
@@ -677,6 +702,8 @@ const WChar kScanUsage[] =
     u"--json            one JSON object a line and file\r\n"
     u"--files-from FILE read names from FILE (- for standard input), one a line\r\n"
     u"-0                names in that list end with a NUL byte, not a new line\r\n"
+    u"--time-limit S    end a file's check after S seconds (default 60; 0: never)\r\n"
+    u"--isolate         check each file in a process of its own\r\n"
     u"--                every argument after it is a name\r\n"
     u"--help, --version\r\n"
     u"\r\n"
@@ -689,6 +716,23 @@ bool Same(const WChar* a, const char* b) {
 }
 
 WChar g_listNameBuffer[kScanNameUnits + 1];
+
+// Seconds as "60" or "0.25", to the millisecond, up to about 49 days.
+bool ParseSeconds(const WChar* text, uint32_t* ms) {
+    const WChar* at = text;
+    uint32_t whole = ParseDecimal(at);
+    if (at == text || at - text > 7) return false;
+    uint32_t fraction = 0;
+    if (*at == u'.') {
+        const WChar* digits = ++at;
+        fraction = ParseDecimal(at);
+        if (at == digits || at - digits > 3) return false;
+        for (auto n = at - digits; n < 3; ++n) fraction *= 10;
+    }
+    if (*at != 0 || whole > 4000000) return false;
+    *ms = whole * 1000 + fraction;
+    return true;
+}
 
 // The options, up to the first name or "--". Returns kScanAllUsable to go
 // on, or the status to end with.
@@ -717,6 +761,14 @@ uint32_t ParseScanOptions(bool* done) {
                 return kScanBadCommandLine;
             }
             g_options.listName = g_listNameBuffer;
+        } else if (Same(word, "--isolate")) {
+            g_options.isolate = true;
+        } else if (Same(word, "--time-limit")) {
+            if (!NextArgument(word, kEchoRoom) || !ParseSeconds(word, &g_options.timeLimitMs)) {
+                static WChar echo[kEchoRoom];
+                ReportError(u"Invalid time limit \"%s\" (seconds, up to 3 decimals)", EchoText(word, echo));
+                return kScanBadCommandLine;
+            }
         } else if (Same(word, "--help")) {
             PrintMessage(u"%s", kScanUsage);
             *done = true;
@@ -772,8 +824,11 @@ uint32_t Scan(const WChar* arguments) {
     g_outputHandle = g_runtime.outputHandle;
     g_outConsole = g_platform.isConsole(g_outputHandle);
     uint32_t flags = g_options.flags | (g_options.json ? kFlagOffsets : 0);
-    static const ScanCallbacks callbacks = {NextName, RecordLines, RecordEnd};
-    bool started = g_scanPlatform.checkAll(CheckCaptured, flags, &callbacks);
+    static const ScanCallbacks callbacks = {NextName, RecordLines, RecordEnd, FlushOutput};
+    static const uint32_t kCodes[] = {ExitSuccess,        ExitUsage,     ExitBadCommandLine, ExitCannotOpen, ExitReadFailed,
+                                      ExitNotUsableWave, ExitNoStreams, ExitNoRuntime,      ExitNoMemory};
+    const ScanLimits limits = {g_options.timeLimitMs, g_options.isolate, kCodes, sizeof kCodes / sizeof kCodes[0]};
+    bool started = g_scanPlatform.checkAll(CheckCaptured, flags, &limits, &callbacks);
     FlushOutput();
     if (g_listOpenedHere) g_scanPlatform.closeList(g_list);
     WChar error[256];
@@ -836,6 +891,7 @@ namespace {
 // more than once (the fuzz target does).
 void ResetScan() {
     g_options = {};
+    g_options.timeLimitMs = kDefaultTimeLimitMs;
     g_outUsed = 0;
     g_writeFailed = false;
     g_nameNext = 0;

@@ -28,7 +28,9 @@ bool WinReadList(OsHandle list, void* buffer, uint32_t count, uint32_t* got) {
 
 void WinCloseList(OsHandle list) { CloseHandle(reinterpret_cast<HANDLE>(list)); }
 
-bool WinCheckAll(ScanCheck check, uint32_t flags, const ScanCallbacks* callbacks) {
+// The time limit and --isolate need a process that can be ended and made
+// anew, which the checks here do not have: the limits are not kept.
+bool WinCheckAll(ScanCheck check, uint32_t flags, const ScanLimits*, const ScanCallbacks* callbacks) {
     if (!g_platform.restrictProcess(kNoHandle)) return false;
     for (const WChar* name; (name = callbacks->nextName()) != nullptr;) {
         ScanFile file = ScanOpen(name);
