@@ -274,10 +274,11 @@ bool g_recordOpen;
 
 void BeginRecord();
 
+// A frame of stream 3 holds the record's facts, not lines.
 void TextLines(const uint8_t* frames, uint32_t count) {
     for (uint32_t i = 0; i + 3 <= count;) {
         uint32_t length = frames[i + 1] | frames[i + 2] << 8;
-        OutBytes(frames + i + 3, length);
+        if (frames[i] != 3) OutBytes(frames + i + 3, length);
         i += 3 + length;
     }
 }
@@ -467,6 +468,7 @@ void JsonLines(const uint8_t* frames, uint32_t count) {
         uint32_t length = frames[i + 1] | frames[i + 2] << 8;
         const uint8_t* text = frames + i + 3;
         i += 3 + length;
+        if (stream == 3) continue;
         uint32_t start = 0;
         for (uint32_t k = 0; k < length; ++k) {
             if (text[k] != '\n') continue;

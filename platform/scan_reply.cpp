@@ -18,6 +18,22 @@ bool KnownExitCode(const ScanLimits* limits, uint32_t code) {
     return false;
 }
 
+// Whether one of the lines begins as the lines around a record do in text
+// ("==> NAME", "<== exit code N"), which no check writes: a worker's line
+// could otherwise open or close a record of its own making.
+bool FramesRecord(const uint8_t* lines, uint32_t n) {
+    for (uint32_t start = 0; start + 4 <= n;) {
+        const uint8_t* line = lines + start;
+        if ((line[0] == '=' && line[1] == '=' && line[2] == '>' && line[3] == ' ') ||
+            (line[0] == '<' && line[1] == '=' && line[2] == '=' && line[3] == ' ')) {
+            return true;
+        }
+        const void* end = memchr(line, '\n', n - start);
+        start = static_cast<uint32_t>(static_cast<const uint8_t*>(end) - lines) + 1;
+    }
+    return false;
+}
+
 }  // namespace
 
 ScanReplyVerdict ScanCheckReply(const uint8_t* reply, uint32_t count, const ScanLimits* limits,
@@ -38,7 +54,7 @@ ScanReplyVerdict ScanCheckReply(const uint8_t* reply, uint32_t count, const Scan
         if (stream == 3) {
             if (facts || length > kScanFactsRoom) return kReplyBadFacts;
             facts = true;
-        } else if (!IsWrittenText(reply + i, length, kScanLineBytes)) {
+        } else if (!IsWrittenText(reply + i, length, kScanLineBytes) || FramesRecord(reply + i, length)) {
             return kReplyBadLine;
         }
         i += length;
