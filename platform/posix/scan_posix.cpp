@@ -41,8 +41,9 @@ struct RequestHeader {
 
 constexpr uint32_t kLinesRoom = 32 * 1024;
 
-// Static, as every large buffer: the worker's request and reply, and the
-// opener's replies as received, several at a time.
+// Static, as every large buffer: the worker's request, and the replies,
+// several at a time: as the worker makes them, and as the opener receives
+// them.
 struct {
     RequestHeader header;
     WChar name[kScanNameUnits + 1];
@@ -52,11 +53,11 @@ struct Reply {
     ScanReplyHeader header;
     uint8_t lines[kLinesRoom];
 };
-Reply g_reply;
-uint32_t g_replyUsed;
 
 constexpr unsigned kRepliesAtOnce = 8;
 Reply g_replies[kRepliesAtOnce];
+// In the worker: the room used in the reply being made, g_replies[0].
+uint32_t g_replyUsed;
 
 // The worker's descriptors: 0 to 2 are /dev/null, 3 its socket, and each
 // received file lands on the lowest free number, 4, which the sandbox pins.
@@ -79,12 +80,15 @@ extern "C" void __gcov_dump();
     _exit(0);  // GCOVR_EXCL_LINE: its count would come after the counters are written
 }
 
+// Sends the reply made. Each goes as soon as it is made: a reply held back
+// while the next file is parsed would be lost with it, should that file end
+// the worker, and its record taken for the one that did.
 bool SendReply(uint32_t last, uint32_t exitCode) {
-    g_reply.header = {last, exitCode};
-    size_t size = sizeof g_reply.header + g_replyUsed;
+    g_replies[0].header = {last, exitCode};
+    size_t size = sizeof g_replies[0].header + g_replyUsed;
     g_replyUsed = 0;
     // sendmsg, the one sending call the sandbox lets through.
-    struct iovec part = {&g_reply, size};
+    struct iovec part = {&g_replies[0], size};
     struct msghdr message = {};
     message.msg_iov = &part;
     message.msg_iovlen = 1;
@@ -101,7 +105,7 @@ void WorkerSink(const uint8_t* frames, uint32_t count) {
         // The opener went away; nothing more to do.
         if (!SendReply(0, 0)) WorkerExit();
     }
-    memcpy(g_reply.lines + g_replyUsed, frames, count);
+    memcpy(g_replies[0].lines + g_replyUsed, frames, count);
     g_replyUsed += count;
 }
 
@@ -245,39 +249,49 @@ uint32_t EndWorker(Opener& o, bool done, bool* leftAlone = nullptr) {
     return kScanCheckLost | (WIFSIGNALED(status) ? static_cast<uint32_t>(WTERMSIG(status)) & 0xFF : 0);
 }
 
-// Sends the next request, without waiting: false when the socket has no
-// room now (the worker is busy) or the worker is gone.
-bool SendNext(Opener& o) {
-    const Pending& p = o.ring[(o.head + o.sent) % kScanWindow];
-    g_request.header = {o.flags, p.file.openError, p.file.size, p.file.sizeError};
-    int fd = static_cast<int>(p.file.handle) - 1;
-    size_t units = 0;
-    while (p.name[units] != 0) g_request.name[units] = p.name[units], ++units;
-    struct iovec part = {&g_request, sizeof g_request.header + units * sizeof(WChar)};
-    union {
+// Sends the requests not yet sent, up to the window, in one call and
+// without waiting: fewer when the socket has no room now (the worker is busy)
+// or the worker is gone. The names go from where they are kept.
+void SendRequests(Opener& o, uint32_t window) {
+    static RequestHeader headers[kScanWindow];
+    static struct iovec parts[kScanWindow][2];
+    static union {
         struct cmsghdr header;
         char room[CMSG_SPACE(sizeof(int))];
-    } control;
-    struct msghdr message = {};
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    if (p.file.handle != kNoHandle) {
-        message.msg_control = control.room;
-        message.msg_controllen = sizeof control.room;
-        struct cmsghdr* c = CMSG_FIRSTHDR(&message);
-        c->cmsg_level = SOL_SOCKET;
-        c->cmsg_type = SCM_RIGHTS;
-        c->cmsg_len = CMSG_LEN(sizeof(int));
-        memcpy(CMSG_DATA(c), &fd, sizeof fd);
+    } controls[kScanWindow];
+    static struct mmsghdr messages[kScanWindow];
+    const uint32_t first = o.sent;
+    uint32_t count = 0;
+    for (; first + count < o.count && first + count < window; ++count) {
+        const Pending& p = o.ring[(o.head + first + count) % kScanWindow];
+        headers[count] = {o.flags, p.file.openError, p.file.size, p.file.sizeError};
+        size_t units = 0;
+        while (p.name[units] != 0) ++units;
+        parts[count][0] = {&headers[count], sizeof headers[count]};
+        parts[count][1] = {const_cast<WChar*>(p.name), units * sizeof(WChar)};
+        struct msghdr& message = messages[count].msg_hdr;
+        message = {};
+        message.msg_iov = parts[count];
+        message.msg_iovlen = 2;
+        if (p.file.handle != kNoHandle) {
+            int fd = static_cast<int>(p.file.handle) - 1;
+            message.msg_control = controls[count].room;
+            message.msg_controllen = sizeof controls[count].room;
+            struct cmsghdr* c = CMSG_FIRSTHDR(&message);
+            c->cmsg_level = SOL_SOCKET;
+            c->cmsg_type = SCM_RIGHTS;
+            c->cmsg_len = CMSG_LEN(sizeof(int));
+            memcpy(CMSG_DATA(c), &fd, sizeof fd);
+        }
     }
-    ssize_t n;
+    if (count == 0) return;
+    int n;
     do {
-        n = sendmsg(o.socket, &message, MSG_DONTWAIT | MSG_NOSIGNAL);
+        n = sendmmsg(o.socket, messages, count, MSG_DONTWAIT | MSG_NOSIGNAL);
     } while (n < 0 && errno == EINTR);
-    if (n < 0) return false;
-    ++o.sent;
-    ++o.replies.inFlight;
-    return true;
+    if (n <= 0) return;
+    o.sent += static_cast<uint32_t>(n);
+    o.replies.inFlight += static_cast<uint32_t>(n);
 }
 
 // Opens the next name the way a sondrel run opens its file.
@@ -349,8 +363,7 @@ bool PosixCheckAll(ScanCheck check, uint32_t flags, const ScanLimits* limits, co
     bool more = true;
     for (;;) {
         while (more && o.count < kScanWindow) more = TakeName(o, callbacks);
-        while (o.socket >= 0 && o.sent < o.count && o.sent < window && SendNext(o)) {
-        }
+        if (o.socket >= 0) SendRequests(o, window);
         if (o.count == 0) break;
         uint32_t lost = kScanCheckLost;
         if (o.socket >= 0) {
