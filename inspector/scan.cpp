@@ -766,7 +766,11 @@ uint32_t ParseScanOptions(bool* done) {
         } else if (Same(word, "--isolate")) {
             g_options.isolate = true;
         } else if (Same(word, "--time-limit")) {
-            if (!NextArgument(word, kEchoRoom) || !ParseSeconds(word, &g_options.timeLimitMs)) {
+            if (!NextArgument(word, kEchoRoom)) {
+                ReportError(u"No time limit after --time-limit");
+                return kScanBadCommandLine;
+            }
+            if (!ParseSeconds(word, &g_options.timeLimitMs)) {
                 static WChar echo[kEchoRoom];
                 ReportError(u"Invalid time limit \"%s\" (seconds, up to 3 decimals)", EchoText(word, echo));
                 return kScanBadCommandLine;
