@@ -1,16 +1,11 @@
-// Fuzzes what sondrel-scan takes from a worker: arbitrary replies, each
-// checked as the opener checks it, the ones taken handed to the records and
-// each refused one ending the oldest record, then whole runs' output read back.
-//
-// The input: a byte of options (bit 0 --json, bits 1 to 4 the number of
-// names), then replies, each its length as two little-endian bytes and its
-// bytes (cut at the input's end).
-//
-// Checked on every input: each reply is read only within its length (it
-// sits alone in memory of its size); no more records end than were asked
-// for; one record for each name, in JSON as one line each holding one object
-// of valid UTF-8 with no raw control byte, in text as one block each with no
-// control byte but the line ends.
+// Fuzzes what sondrel-scan takes from a worker: arbitrary replies, checked
+// as the opener checks them, handed to the records when taken, a refused one
+// ending the oldest record. The input: a byte of options (bit 0 --json, bits 1
+// to 4 the number of names), then replies, each its length (two bytes, little
+// endian) and its bytes. Checked: each reply is read only within its length
+// (alone in memory of its size); no more records end than were asked for; one
+// record a name, in JSON one line each holding one object of valid UTF-8 and
+// no raw control byte, in text one block each with no control byte.
 #include <stddef.h>
 #include <stdint.h>
 
@@ -64,7 +59,7 @@ bool Broker(ScanCheck, uint32_t, const ScanLimits* limits, const ScanCallbacks* 
 
 size_t Count(const std::string& text, const std::string& what) {
     size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    for (size_t at = 0; (at = text.find(what, at)) != std::string::npos; ++at) ++n;
     return n;
 }
 
