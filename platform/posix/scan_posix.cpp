@@ -163,6 +163,7 @@ void ArrangeDescriptors(int socket) {
 struct Pending {
     const WChar* name;
     ScanFile file;
+    bool sent;  // to some worker, which may have moved its read position
 };
 
 struct Opener {
@@ -210,8 +211,8 @@ bool StartWorker(Opener& o) {
     // The files still to check may have been sent to the worker before, which
     // shares their read position and may have moved it: each starts anew.
     for (uint32_t i = 0; i < o.count; ++i) {
-        const OsHandle file = o.ring[(o.head + i) % kScanWindow].file.handle;
-        if (file != kNoHandle) lseek(static_cast<int>(file) - 1, 0, SEEK_SET);
+        const Pending& p = o.ring[(o.head + i) % kScanWindow];
+        if (p.sent && p.file.handle != kNoHandle) lseek(static_cast<int>(p.file.handle) - 1, 0, SEEK_SET);
     }
     const struct timeval patience = {0, kPatienceMs * 1000};
     setsockopt(pair[0], SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
@@ -263,7 +264,8 @@ void SendRequests(Opener& o, uint32_t window) {
     const uint32_t first = o.sent;
     uint32_t count = 0;
     for (; first + count < o.count && first + count < window; ++count) {
-        const Pending& p = o.ring[(o.head + first + count) % kScanWindow];
+        Pending& p = o.ring[(o.head + first + count) % kScanWindow];
+        p.sent = true;
         headers[count] = {o.flags, p.file.openError, p.file.size, p.file.sizeError};
         size_t units = 0;
         while (p.name[units] != 0) ++units;
@@ -298,7 +300,7 @@ void SendRequests(Opener& o, uint32_t window) {
 bool TakeName(Opener& o, const ScanCallbacks* callbacks) {
     const WChar* name = callbacks->nextName();
     if (name == nullptr) return false;
-    o.ring[(o.head + o.count) % kScanWindow] = {name, ScanOpen(name)};
+    o.ring[(o.head + o.count) % kScanWindow] = {name, ScanOpen(name), false};
     ++o.count;
     return true;
 }
