@@ -67,7 +67,8 @@ TEST(WorkerLines, OnlyWhatTheProgramWrites) {
         {"a", false},
         {"", false},
         {"a\tb\n", false},
-        {"\xc2\x9f\n", false},  // C1
+        {"\xc2\x80\n", false},  // C1, first and last
+        {"\xc2\x9f\n", false},
         {"\x9f\n", false},      // a lone byte an 8-bit terminal takes for C1
         {"\xe2\x80\xae\n", false},
         {"\xe2\x81\xa9\n", false},
