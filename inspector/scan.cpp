@@ -24,6 +24,21 @@
 
 ScanState g_scan;
 
+namespace {
+
+// A check that takes longer than this ends early, unless --time-limit says
+// otherwise: far longer than any honest file takes (a file of a million
+// chunks, read cold, takes seconds).
+constexpr uint32_t kDefaultTimeLimitMs = 60 * 1000;
+
+// A record's exit code when its check ended early other than by a signal
+// (which gives 128 + the signal, as a shell reports it). No run of sondrel
+// gives either; 124 is what timeout(1) gives.
+constexpr uint32_t kScanRefusedCode = 122;
+constexpr uint32_t kScanTimeLimitCode = 124;
+
+}  // namespace
+
 // --- Output -----------------------------------------------------------------------
 //
 // Into the output channel's records: each file's record is whole before any
@@ -95,26 +110,35 @@ void RecordLines(const uint8_t* frames, uint32_t count) {
 enum class EndedBy { kLostCheck, kBadFacts };
 
 // A record the check did not finish: the code a shell gives a program that a
-// signal ended (128 when none did), and one line on standard error that
+// signal ended (128 when none did; 122 for a refused reply, 124 past the
+// time limit, as timeout(1) gives), and one line on standard error that
 // says why, as a captured one.
 uint32_t EndedEarly(uint32_t exitCode, EndedBy why) {
     uint32_t signal = why == EndedBy::kLostCheck ? exitCode & 0xFF : 0;
-    static uint8_t line[3 + 96 * 3];
-    static WChar text[96];
+    uint32_t reason = why == EndedBy::kLostCheck ? exitCode & kScanEndReasons : kScanEndSignal;
+    static uint8_t line[3 + 128 * 3];
+    static WChar text[128];
     uint32_t n = 0;
+    uint32_t code = 128 + signal;
     if (why == EndedBy::kBadFacts) {
-        n = FormatText(text, 96, u"The check of this file ended early (its facts could not be read)\n");
+        n = FormatText(text, 128, u"The check of this file ended early (its facts could not be read)\n");
+    } else if (reason == kScanEndRefused) {
+        code = kScanRefusedCode;
+        n = FormatText(text, 128, u"The check of this file ended early (its worker's reply was refused)\n");
+    } else if (reason == kScanEndTimeLimit) {
+        code = kScanTimeLimitCode;
+        n = FormatText(text, 128, u"The check of this file ended early (past the time limit)\n");
     } else if (signal != 0) {
-        n = FormatText(text, 96, u"The check of this file ended early (signal %u)\n", signal);
+        n = FormatText(text, 128, u"The check of this file ended early (signal %u)\n", signal);
     } else {
-        n = FormatText(text, 96, u"The check of this file ended early\n");
+        n = FormatText(text, 128, u"The check of this file ended early\n");
     }
     n = g_platform.toUtf8(text, n, line + 3);
     line[0] = 2;
     line[1] = static_cast<uint8_t>(n);
     line[2] = 0;
     RecordLine(line, 3 + n);
-    return 128 + signal;
+    return code;
 }
 
 void RecordEnd(uint32_t exitCode) {
@@ -178,18 +202,23 @@ void CaptureFacts(const WaveFacts& facts) {
 
 // --- The command line -----------------------------------------------------------------
 
+// The usage text, in two messages: whole, it is longer than one line of
+// the output channel holds.
 const WChar kScanUsage[] =
-    u"Usage: sondrel-scan [-o] [-f] [-v] [--json] [--files-from FILE|-]... [-0] [--] [NAME...]\r\n"
+    u"Usage: sondrel-scan [-o] [-f] [-v] [--json] [--files-from FILE|-]... [-0] [--time-limit S]\r\n"
+    u"                    [--isolate] [--] [NAME...]\r\n"
     u"\r\n"
     u"Checks every named RIFF/WAVE file as sondrel checks one, in one run. Each file's report\r\n"
     u"opens with \"==> NAME\" and closes with \"<== exit code N\"; a count per exit code ends\r\n"
-    u"the run on standard error.\r\n"
-    u"\r\n"
+    u"the run on standard error.\r\n";
+const WChar kScanUsageOptions[] =
     u"-o, -f, -v        as sondrel: offsets, descriptor fields, verbose (or -ofv)\r\n"
     u"--json            one JSON object a line and file\r\n"
     u"--files-from FILE read names from FILE (- for standard input), one a line, after\r\n"
     u"                  the arguments; each list given in turn; also --files-from=FILE\r\n"
     u"-0                names in the lists end with a NUL byte, not a new line\r\n"
+    u"--time-limit S    end a file's check after S seconds (default 60; 0: never)\r\n"
+    u"--isolate         check each file in a process of its own\r\n"
     u"--                every argument after it is a name\r\n"
     u"--progress        a status line on standard error, even when it is no terminal\r\n"
     u"--no-progress     none, even on a terminal\r\n"
@@ -227,6 +256,23 @@ bool StartsWith(const WChar* text, const char* prefix) {
     return *prefix == 0;
 }
 
+// Seconds as "60" or "0.25", to the millisecond, up to about 49 days.
+bool ParseSeconds(const WChar* text, uint32_t* ms) {
+    const WChar* at = text;
+    uint32_t whole = ParseDecimal(at);
+    if (at == text || at - text > 7) return false;
+    uint32_t fraction = 0;
+    if (*at == u'.') {
+        const WChar* digits = ++at;
+        fraction = ParseDecimal(at);
+        if (at == digits || at - digits > 3) return false;
+        for (auto n = at - digits; n < 3; ++n) fraction *= 10;
+    }
+    if (*at != 0 || whole > 4000000) return false;
+    *ms = whole * 1000 + fraction;
+    return true;
+}
+
 // The options, up to the first name or "--". Returns kScanAllUsable to go
 // on, or the status to end with. Each list is only counted here: the names
 // part finds it again when its turn comes.
@@ -256,8 +302,20 @@ uint32_t ParseScanOptions(bool* done) {
                 return kScanBadCommandLine;
             }
             ++g_scan.options.lists;
+        } else if (Same(word, "--isolate")) {
+            g_scan.options.isolate = true;
+        } else if (Same(word, "--time-limit")) {
+            if (!NextArgument(word, kEchoRoom)) {
+                ReportError(u"No time limit after --time-limit");
+                return kScanBadCommandLine;
+            }
+            if (!ParseSeconds(word, &g_scan.options.timeLimitMs)) {
+                static WChar echo[kEchoRoom];
+                ReportError(u"Invalid time limit \"%s\" (seconds, up to 3 decimals)", EchoText(word, echo));
+                return kScanBadCommandLine;
+            }
         } else if (Same(word, "--help")) {
-            PrintMessage(u"%s", kScanUsage);
+            PrintMessage(u"%s", kScanUsage), PrintMessage(u"%s", kScanUsageOptions);
             *done = true;
             return kScanAllUsable;
         } else if (Same(word, "--version")) {
@@ -288,7 +346,7 @@ uint32_t Scan(const WChar* arguments) {
     g_scan.arguments = {SkipCharsInSet(arguments, kBlankSet), 0};
     g_scan.listSearch = g_scan.arguments;
     if (!ArgumentsLeft()) {
-        PrintMessage(u"%s", kScanUsage);
+        PrintMessage(u"%s", kScanUsage), PrintMessage(u"%s", kScanUsageOptions);
         return kScanBadCommandLine;
     }
     bool done = false;
@@ -314,8 +372,12 @@ uint32_t Scan(const WChar* arguments) {
         g_scan.arguments = mark;
     }
     ScanProgressStart(g_runtime.errorHandle, g_scan.options.progress);
-    static const ScanCallbacks callbacks = {NextName, RecordLines, RecordEnd};
-    bool started = g_scanPlatform.checkAll(CheckCaptured, flags, &callbacks);
+    static const ScanCallbacks callbacks = {NextName, RecordLines, RecordEnd, RecordsFlush};
+    static const uint32_t kCodes[] = {ExitSuccess,       ExitUsage,     ExitBadCommandLine, ExitCannotOpen, ExitReadFailed,
+                                      ExitNotUsableWave, ExitNoStreams, ExitNoRuntime,      ExitNoMemory};
+    const ScanLimits limits = {g_scan.options.timeLimitMs, g_scan.options.isolate, kCodes,
+                               sizeof kCodes / sizeof kCodes[0]};
+    bool started = g_scanPlatform.checkAll(CheckCaptured, flags, &limits, &callbacks);
     ScanProgressErase();
     RecordsFlush();
     CloseList();
@@ -364,6 +426,7 @@ namespace {
 void ResetScan() {
     g_scan = ScanState{};
     g_scan.list = kNoHandle;
+    g_scan.options.timeLimitMs = kDefaultTimeLimitMs;
 }
 
 }  // namespace

@@ -23,6 +23,8 @@ struct ScanOptions {
     bool nulSeparated;      // -0
     uint32_t lists;         // how many --files-from there are
     ProgressMode progress;  // --progress, --no-progress
+    uint32_t timeLimitMs;   // --time-limit, 0 for none
+    bool isolate;           // --isolate
 };
 
 // The arguments, read one at a time: from the system's own list where it
@@ -67,8 +69,9 @@ struct ScanState {
     bool outConsole;  // standard output is a terminal: the status line makes way
     bool factsKnown;  // its facts arrived and decoded
     bool factsBad;    // a frame of it did not: the record ends early
-    // The count. Room for every code a record can have: sondrel's nine and
-    // 128 + each signal (up to 64).
+    // The count. Room for every code a record can have: sondrel's nine,
+    // 128 + each signal (up to 64), and the refused reply's and the time
+    // limit's.
     CodeCount counts[80];
     uint32_t countsUsed;
     uint32_t files;

@@ -21,9 +21,22 @@ constexpr uint32_t kScanWindow = 16;
 // longer one arrives cut to this and is then too long for every system.
 constexpr uint32_t kScanNameUnits = 4096;
 
-// An exit code that no run of sondrel gives: the check's process ended before
-// the record did. The low byte holds the signal that ended it, where known.
+// An exit code that no run of sondrel gives: the check ended before the
+// record did. Bits 8 to 15 say why (kScanEnd...); with kScanEndSignal the low
+// byte holds the signal that ended the check's process, where known (0: no
+// process could be started for it).
 constexpr uint32_t kScanCheckLost = 0x80000000u;
+constexpr uint32_t kScanEndSignal = 0 << 8;
+// The worker sent what no check writes (a reply nobody asked for, a frame
+// past its message, a line sondrel cannot write...): that worker is ended.
+constexpr uint32_t kScanEndRefused = 1 << 8;
+// The check ran past the time limit: its worker is ended.
+constexpr uint32_t kScanEndTimeLimit = 2 << 8;
+constexpr uint32_t kScanEndReasons = 0xFF << 8;
+
+// The longest line a check writes, its line end included: a line of the
+// output channel (1,024 units) in UTF-8.
+constexpr uint32_t kScanLineBytes = 3 * 1024;
 
 // Receives captured frames: each a stream byte (1 a line of standard output,
 // 2 a line of standard error, 3 the file's facts), the length as two
@@ -31,6 +44,8 @@ constexpr uint32_t kScanCheckLost = 0x80000000u;
 // decodes them, checking every length and count; they come in one frame of
 // at most kScanFactsRoom bytes, after the file's lines.
 using ScanSink = void (*)(const uint8_t* frames, uint32_t count);
+// The facts' frame crosses as an opaque blob: the opener only keeps it
+// within kScanFactsRoom and to one a record, and the core checks its bytes.
 constexpr uint8_t kScanStreamFacts = 3;
 constexpr uint32_t kScanFactsRoom = 834;
 
@@ -51,6 +66,19 @@ struct ScanCallbacks {
     ScanSink recordLines;
     // The oldest unfinished record is complete.
     void (*recordEnd)(uint32_t exitCode);
+    // The checks may take a while now: write what is finished.
+    void (*beforeWait)();
+};
+
+// How the checks are run, as the user asked.
+struct ScanLimits {
+    // A check that takes longer ends early (kScanEndTimeLimit); 0 is none.
+    uint32_t timeLimitMs;
+    // Each file in a process of its own, made for it.
+    bool isolate;
+    // The exit codes a check can give; a reply with another is refused.
+    const uint32_t* exitCodes;
+    uint32_t exitCodeCount;
 };
 
 struct ScanPlatform {
@@ -71,7 +99,7 @@ struct ScanPlatform {
     void (*closeList)(OsHandle list);
     // Checks every name nextName gives, in order, records ending in that
     // order. False when the checks could not be started at all.
-    bool (*checkAll)(ScanCheck check, uint32_t flags, const ScanCallbacks* callbacks);
+    bool (*checkAll)(ScanCheck check, uint32_t flags, const ScanLimits* limits, const ScanCallbacks* callbacks);
 };
 
 extern ScanPlatform g_scanPlatform;
@@ -85,5 +113,38 @@ bool ScanNameFits(const WChar* name);
 // Opens a name the walk may be given; a name it may not be given is left
 // unopened, and the check refuses it.
 ScanFile ScanOpen(const WChar* name);
+
+// --- A worker's replies, as the opener takes them -------------------------------
+//
+// A reply is a header (whether it is the last of its record, and then the
+// record's exit code) and whole frames. Nothing in it is used before all of
+// it is checked.
+
+struct ScanReplyHeader {
+    uint32_t last;
+    uint32_t exitCode;
+};
+
+// What the opener knows that a reply must agree with.
+struct ScanReplyState {
+    uint32_t inFlight;  // requests sent whose records have not ended
+    bool factsSeen;     // the oldest of them already has its facts
+};
+
+// Why a reply was refused; kReplyTaken when it was not.
+enum ScanReplyVerdict : uint32_t {
+    kReplyTaken,
+    kReplyShort,       // shorter than its header
+    kReplyUnasked,     // no request is in flight
+    kReplyBadHeader,   // neither last nor not, or an exit code no check gives
+    kReplyBadFrame,    // a frame that does not lie inside the message, or of no stream
+    kReplyBadLine,     // lines sondrel cannot write
+    kReplyBadFacts,    // facts too long, or twice in one record
+};
+
+// Checks one reply of count bytes against state and, when it is taken,
+// moves state on (a last reply ends the oldest request in flight).
+ScanReplyVerdict ScanCheckReply(const uint8_t* reply, uint32_t count, const ScanLimits* limits,
+                                ScanReplyState* state);
 
 #endif

@@ -84,3 +84,26 @@ uint32_t WideToUtf8(const WChar* text, uint32_t count, uint8_t* out) {
     for (size_t i = 0; i < count;) o += EncodeUtf8(NextCodePoint(text, count, &i), out + o);
     return o;
 }
+
+bool IsWrittenText(const uint8_t* bytes, size_t n, size_t longest) {
+    if (n == 0 || bytes[n - 1] != '\n') return false;
+    for (size_t i = 0, start = 0; i < n;) {
+        if (bytes[i] == '\n') {
+            if (++i - start > longest) return false;
+            start = i;
+            continue;
+        }
+        uint32_t cp;
+        uint32_t length = DecodeUtf8(bytes + i, n - i, &cp);
+        if (length == 0) {
+            if (bytes[i] < 0xA0) return false;
+            cp = 0xFFFD;
+            length = 1;
+        }
+        bool control = cp < 0x20 || (cp >= 0x80 && cp <= 0x9F);
+        bool reorders = (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069);
+        if (control || reorders || cp == 0x2028 || cp == 0x2029) return false;
+        i += length;
+    }
+    return true;
+}

@@ -41,6 +41,16 @@ uint32_t WideToUtf8(const WChar* text, uint32_t count, uint8_t* out);
 // soon after).
 size_t BytesToUnits(const uint8_t* bytes, size_t n, WChar* out, size_t capacity);
 
+// Whether bytes are whole lines as the program writes them in UTF-8: each
+// ended by LF and at most longest bytes with it, well-formed but for a
+// name's raw bytes (A0 to FF alone, as a name's echo on Linux keeps them),
+// and free of what the echo of a name shows as "?": control characters (C0
+// and C1; DEL, which a chunk's identifier may hold, is let through), the
+// marks that reorder a line (U+202A to U+202E, U+2066 to U+2069) and the
+// line and paragraph separators. What another process says the program
+// wrote is checked with this.
+bool IsWrittenText(const uint8_t* bytes, size_t n, size_t longest);
+
 // Reads the decimal digits at text and moves it past them; unsigned 32-bit
 // arithmetic with no limit on the number of digits (more wrap around). For
 // 8-bit and wide text alike.

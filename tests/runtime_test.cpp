@@ -211,7 +211,7 @@ TEST(Startup, SondrelScanCannotStart) {
         g_version.dwMajorVersion = major;
         g_frequency = 1;
         g_scanPlatform.argumentCount = nullptr;  // the names from the text below, not this process's own
-        g_scanPlatform.checkAll = [](ScanCheck, uint32_t, const ScanCallbacks*) {
+        g_scanPlatform.checkAll = [](ScanCheck, uint32_t, const ScanLimits*, const ScanCallbacks*) {
             g_platform.setLastError(11);
             return false;
         };

@@ -2,6 +2,7 @@
 // of unit to UTF-8, and which byte sequences decode.
 #include <gtest/gtest.h>
 
+#include "platform/scan.h"
 #include "platform/text.h"
 #include "tests/test_support.h"
 
@@ -68,6 +69,44 @@ TEST(Utf8Codec, BytesAsANameCarriesThem) {
         EXPECT_EQ(count, c.count);
         EXPECT_EQ(std::u16string(out, c.written.size()), c.written);
         EXPECT_EQ(out[c.capacity], u'!');
+    }
+}
+
+// What a worker may say the program wrote, as the opener checks one frame of
+// standard output, at the edges of each rule.
+TEST(WorkerLines, OnlyWhatTheProgramWrites) {
+    const std::string longest = std::string(kScanLineBytes - 1, 'a') + "\n";
+    const struct {
+        std::string lines;
+        bool taken;
+    } kCases[] = {
+        {"a\n\xc2\xa0\x7f\xe9\n", true},  // NBSP, DEL, a name's raw byte
+        {longest, true},
+        {"a" + longest, false},
+        {"a", false},
+        {"", false},
+        {"a\tb\n", false},
+        {"\xc2\x80\n", false},  // C1, first and last
+        {"\xc2\x9f\n", false},
+        {"\x9f\n", false},      // a lone byte an 8-bit terminal takes for C1
+        {"\xe2\x80\xae\n", false},
+        {"\xe2\x81\xa9\n", false},
+        {"\xe2\x80\xa8\n", false},
+        {"a\n==> b\n", false},
+        {"<== exit code 0\n", false},
+        {"=> a\n<=> b\n", true},
+    };
+    const uint32_t codes[] = {0};
+    const ScanLimits limits = {0, false, codes, 1};
+    const ScanReplyHeader last = {1, 0};
+    for (const auto& c : kCases) {
+        std::string reply(reinterpret_cast<const char*>(&last), sizeof last);
+        reply += {1, static_cast<char>(c.lines.size()), static_cast<char>(c.lines.size() >> 8)};
+        reply += c.lines;
+        ScanReplyState state = {1, false};
+        const uint8_t* bytes = reinterpret_cast<const uint8_t*>(reply.data());
+        EXPECT_EQ(ScanCheckReply(bytes, static_cast<uint32_t>(reply.size()), &limits, &state) == kReplyTaken, c.taken)
+            << c.lines;
     }
 }
 

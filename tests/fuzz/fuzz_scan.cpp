@@ -74,7 +74,7 @@ bool Write(OsHandle handle, const void* bytes, uint32_t count) {
 // Each name opened and checked here, in turn, as the Windows backend does. A
 // name that begins with "!" stands for a check whose process died after a
 // line, by the signal the next unit tells.
-bool CheckHere(ScanCheck check, uint32_t flags, const ScanCallbacks* callbacks) {
+bool CheckHere(ScanCheck check, uint32_t flags, const ScanLimits*, const ScanCallbacks* callbacks) {
     for (const WChar* name; (name = callbacks->nextName()) != nullptr;) {
         if (name[0] == u'!') {
             static const uint8_t frame[] = {1, 3, 0, 'a', 'b', '\n'};

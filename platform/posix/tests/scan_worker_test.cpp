@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <errno.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/sandbox.h"
 #include "platform/posix/tests/start.h"
 #include "platform/scan.h"
 #include "tests/test_support.h"
@@ -25,43 +27,74 @@ std::vector<uint32_t> g_codes;
 const WChar* NextName() { return g_nextName < g_names.size() ? g_names[g_nextName++].c_str() : nullptr; }
 void RecordLines(const uint8_t* frames, uint32_t count) {
     if (g_lines.size() == g_codes.size()) g_lines.emplace_back();
-    g_lines.back().append(reinterpret_cast<const char*>(frames), count);
+    if (g_lines.back().size() < 100000) g_lines.back().append(reinterpret_cast<const char*>(frames), count);
 }
 void RecordEnd(uint32_t code) {
     if (g_lines.size() == g_codes.size()) g_lines.emplace_back();
     g_codes.push_back(code);
 }
 
+// The exit codes the fake check gives, and the limits the tests run with.
+const uint32_t kCodes[] = {0, 2, 99, EPERM};
+const ScanLimits kLimits = {500, false, kCodes, 4};
+
+// Sends bytes on the worker's socket as they are, as a worker taken over
+// by a file might.
+void SendRaw(const void* bytes, size_t n) {
+    struct iovec part = {const_cast<void*>(bytes), n};
+    struct msghdr message = {};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    sendmsg(kScanWorkerSocket, &message, MSG_NOSIGNAL);
+}
+
 // Stands in for the walk, inside the worker's sandbox: a name that begins
 // with "crash" faults; "open:NAME" tries to open NAME itself, and its code is
-// the error; "many" sends 20,000 frames of three bytes, more than one reply
-// holds; any other record holds one frame with the file's first four bytes
-// (or nothing), and the code is the open's error.
+// the error; "many" sends 20,000 lines, more than one reply holds; the
+// hostile ones forge three more records, send a frame longer than its
+// message, a line with a terminal's escape, loop, or send lines without end;
+// any other record holds one line with the file's first four bytes (or
+// nothing), and the code is the open's error.
 uint32_t FakeCheck(const WChar* name, uint32_t, const ScanFile* given, ScanSink sink) {
     OsHandle file = given->handle;
     uint32_t openError = given->openError;
-    if (name[0] == u'c' && name[1] == u'r') __builtin_trap();
-    if (name[0] == u'm' && name[1] == u'a') {
-        static const uint8_t empty[3] = {1, 0, 0};
-        for (int i = 0; i < 20000; ++i) sink(empty, 3);
+    static const uint8_t empty[4] = {1, 1, 0, '\n'};
+    const std::u16string n(name);
+    if (n == u"crash") __builtin_trap();
+    if (n == u"many" || n == u"flood") {
+        for (int i = 0; i < 20000 || n == u"flood"; ++i) sink(empty, 4);
         return 0;
     }
-    if (name[0] == u'o' && name[4] == u':') {
+    if (n == u"forge") {
+        const uint32_t reply[2] = {1, 0};
+        for (int i = 0; i < 3; ++i) SendRaw(reply, sizeof reply);
+    }
+    if (n == u"overlong") {
+        const uint8_t reply[8 + 4] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 0xFF, 0x7F, 'a'};
+        SendRaw(reply, sizeof reply);
+    }
+    if (n == u"escape") sink(reinterpret_cast<const uint8_t*>("\1\5\0\x1b[2J\n"), 8);
+    for (volatile bool loop = n == u"hang"; loop;) {
+    }
+    if (n.compare(0, 5, u"open:") == 0) {
         OsHandle opened = g_platform.openFile(name + 5);
         if (file != kNoHandle) g_platform.closeFile(file);
         return opened == kNoHandle ? g_platform.lastError() : 0;
     }
     if (file != kNoHandle && given->size != 8) return 99;  // the size as the opener found it
-    uint8_t frame[3 + 4] = {1, 0, 0};
+    uint8_t frame[3 + 5] = {1, 0, 0};
     uint32_t got = 0;
     if (file != kNoHandle) {
         if (!g_platform.readFile(file, frame + 3, 4, &got)) got = 0;
         g_platform.closeFile(file);
     }
-    frame[1] = static_cast<uint8_t>(got);
-    sink(frame, 3 + got);
+    frame[3 + got] = '\n';
+    frame[1] = static_cast<uint8_t>(got + 1);
+    sink(frame, 4 + got);
     return openError;
 }
+
+void NoWait() {}
 
 TEST(ScanWorker, RecordsInOrderAndAFaultCostsOneRecord) {
     ScopedFile wave("scan_worker.wav", "RIFFxxxx");
@@ -69,15 +102,22 @@ TEST(ScanWorker, RecordsInOrderAndAFaultCostsOneRecord) {
     struct Case {
         const char* what;
         std::vector<std::u16string> names;
+        bool sharedToo;  // also with one worker for all files
     };
     std::vector<std::u16string> many;
     for (int i = 0; i < 40; ++i) many.push_back(i % 13 == 5 ? u"crash" : i % 2 == 0 ? path : u"/no/such/file");
+    // Each hostile file costs its own record and no other: with one worker
+    // for all, only where none comes after it in the same worker.
     const Case cases[] = {
-        {"no names", {}},
-        {"one file, read through the handed descriptor", {path}},
-        {"a fault first, then files", {u"crash", path, u"crash", u"crash", path}},
-        {"more names than the window, faults among them", many},
-        {"a record longer than a reply", {u"many", path}},
+        {"no names", {}, true},
+        {"one file, read through the handed descriptor", {path}, true},
+        {"a fault first, then files", {u"crash", path, u"crash", u"crash", path}, true},
+        {"more names than the window, faults among them", many, true},
+        {"a record longer than a reply", {u"many", path}, true},
+        {"a frame past its message, a control character", {path, u"overlong", path, u"escape", path}, true},
+        {"a loop, lines without end", {path, u"hang", path, u"flood", path}, true},
+        {"records forged", {path, u"forge"}, true},
+        {"records forged, then a file", {u"forge", path}, false},
     };
     // The worker itself can open nothing, not even the file it was given:
     // the try ends it (in the sanitizers' builds the open fails instead).
@@ -85,35 +125,49 @@ TEST(ScanWorker, RecordsInOrderAndAFaultCostsOneRecord) {
     g_nextName = 0;
     g_lines.clear();
     g_codes.clear();
-    const ScanCallbacks opening = {NextName, RecordLines, RecordEnd};
-    ASSERT_TRUE(g_scanPlatform.checkAll(FakeCheck, 0, &opening));
+    const ScanCallbacks opening = {NextName, RecordLines, RecordEnd, NoWait};
+    ASSERT_TRUE(g_scanPlatform.checkAll(FakeCheck, 0, &kLimits, &opening));
     ASSERT_EQ(g_codes.size(), 1u);
     EXPECT_EQ(g_codes[0], SONDREL_SANITIZED ? static_cast<uint32_t>(EPERM) : kScanCheckLost | SIGSYS);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        g_names = c.names;
-        g_nextName = 0;
-        g_lines.clear();
-        g_codes.clear();
-        const ScanCallbacks callbacks = {NextName, RecordLines, RecordEnd};
-        ASSERT_TRUE(g_scanPlatform.checkAll(FakeCheck, 0, &callbacks));
-        ASSERT_EQ(g_codes.size(), c.names.size());
-        for (size_t i = 0; i < c.names.size(); ++i) {
-            SCOPED_TRACE(i);
-            if (c.names[i] == u"many") {
-                EXPECT_EQ(g_codes[i], 0u);
-                std::string frames;
-                for (int k = 0; k < 20000; ++k) frames.append("\x01\x00\x00", 3);
-                EXPECT_EQ(g_lines[i], frames);
-            } else if (c.names[i] == u"crash") {
-                EXPECT_EQ(g_codes[i], kScanCheckLost | SIGILL);
-                EXPECT_EQ(g_lines[i], "");
-            } else if (c.names[i] == path) {
-                EXPECT_EQ(g_codes[i], 0u);
-                EXPECT_EQ(g_lines[i], std::string("\x01\x04\x00RIFF", 7));
-            } else {
-                EXPECT_EQ(g_codes[i], 2u);  // ENOENT, as the opener found it
-                EXPECT_EQ(g_lines[i], std::string("\x01\x00\x00", 3));
+    for (const bool isolate : {false, true}) {
+        for (const Case& c : cases) {
+            if (!isolate && !c.sharedToo) continue;
+            SCOPED_TRACE(std::string(c.what) + (isolate ? ", a process a file" : ""));
+            g_names = c.names;
+            g_nextName = 0;
+            g_lines.clear();
+            g_codes.clear();
+            const ScanCallbacks callbacks = {NextName, RecordLines, RecordEnd, NoWait};
+            ScanLimits limits = kLimits;
+            limits.isolate = isolate;
+            ASSERT_TRUE(g_scanPlatform.checkAll(FakeCheck, 0, &limits, &callbacks));
+            ASSERT_EQ(g_codes.size(), c.names.size());
+            for (size_t i = 0; i < c.names.size(); ++i) {
+                SCOPED_TRACE(i);
+                const std::u16string& name = c.names[i];
+                const struct {
+                    const char16_t* name;
+                    uint32_t code;
+                    std::string lines;
+                } kExpected[] = {
+                    {u"crash", kScanCheckLost | SIGILL, ""},
+                    {path.c_str(), 0, std::string("\x01\x05\x00RIFF\n", 8)},
+                    {u"/no/such/file", 2, std::string("\x01\x01\x00\n", 4)},  // ENOENT, as the opener found it
+                    {u"overlong", kScanCheckLost | kScanEndRefused, ""},
+                    {u"escape", kScanCheckLost | kScanEndRefused, ""},
+                    {u"hang", kScanCheckLost | kScanEndTimeLimit, ""},
+                    {u"forge", isolate ? kScanCheckLost | kScanEndRefused : 0, ""},
+                };
+                if (name == u"many" || name == u"flood") {
+                    EXPECT_EQ(g_codes[i], name == u"many" ? 0u : kScanCheckLost | kScanEndTimeLimit);
+                    EXPECT_EQ(g_lines[i].find_first_not_of(std::string("\x01\x01\x00\n", 4)), std::string::npos);
+                    continue;
+                }
+                for (const auto& e : kExpected) {
+                    if (name != e.name) continue;
+                    EXPECT_EQ(g_codes[i], e.code);
+                    EXPECT_EQ(g_lines[i], e.lines);
+                }
             }
         }
     }
@@ -137,8 +191,8 @@ TEST(ScanWorker, NoNewWorker) {
                 if (g_nextName == 1 && !FailSystemCall(SYS_clone, EAGAIN)) _exit(77);
                 return NextName();
             },
-            RecordLines, RecordEnd};
-        const bool ended = g_scanPlatform.checkAll(FakeCheck, 0, &callbacks);
+            RecordLines, RecordEnd, NoWait};
+        const bool ended = g_scanPlatform.checkAll(FakeCheck, 0, &kLimits, &callbacks);
         const std::vector<uint32_t> expected = {0, kScanCheckLost | SIGILL, kScanCheckLost, kScanCheckLost};
         EndChild(ended && g_codes == expected ? 0 : 1);
     }
