@@ -244,8 +244,8 @@ void MakeRoom(uint32_t count) {
     while (room < needed) room *= 2;
     uint8_t* block = room <= kLargestRecord ? static_cast<uint8_t*>(MemAlloc(static_cast<size_t>(room))) : nullptr;
     if (block == nullptr) {
-        WriteFront(r.used);
-        return;
+        WriteFront(r.used);  // GCOVR_EXCL_LINE: a record past 256 MiB, or no memory for a larger block
+        return;              // GCOVR_EXCL_LINE: (the same)
     }
     for (uint32_t i = 0; i < r.used; ++i) block[i] = r.bytes[i];
     if (r.bytes != g_recordBuffer) MemFree(r.bytes, r.room);
