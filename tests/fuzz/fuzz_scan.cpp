@@ -9,10 +9,9 @@
 // check whose facts do not decode.
 //
 // Checked on every input: one record for each name of the list, in text as
-// one block each, in JSON as one line each of valid UTF-8 with no raw control
-// character or mark that reorders, opening with the name's string and
-// closing the object; the count on
-// standard error names as many files; every file, list and block was released.
+// one block each, in JSON as one line each of valid UTF-8 with no raw control or mark that reorders, opening
+// with the name's string and closing the object; the count on standard error names as many files; every file,
+// list and block was released.
 #include <stddef.h>
 #include <stdint.h>
 
@@ -67,9 +66,8 @@ bool Write(OsHandle handle, const void* bytes, uint32_t count) {
     if (handle == 1) {
         Check(count > 0 && written.back() == '\n');
         Check(count <= 4096 || Count("\n" + written, g_json ? "\n{" : "\n==> ") == 1);
-        const size_t last = written.rfind('\n', written.size() - 2) + 1;  // 0 for one line
-        Check(g_json ? written.size() >= 2 && written.compare(written.size() - 2, 2, "}\n") == 0
-                     : written.compare(last, 14, "<== exit code ") == 0);
+        const size_t last = g_json ? written.size() - 2 : written.rfind('\n', written.size() - 2) + 1;  // a record's end
+        Check(written.compare(last, 14, g_json ? "}\n" : "<== exit code ") == 0);
     }
     (handle == 1 ? g_out : g_err) += written;
     return true;
@@ -167,9 +165,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         size_t end = g_list.find(separator, at);
         if (end == std::string::npos) end = g_list.size();
         const bool crLf = !nul && end < g_list.size() && end > at && g_list[end - 1] == '\r';
-        if (end - crLf > at) ++names;
-        // A name that holds a NUL byte reaches the check as the empty name.
-        if (end - crLf > at && g_list[at] == '?' && g_list.find('\0', at) >= end) ++unbelieved;
+        // A name that holds a NUL byte reaches the check as the empty name, no "?" one.
+        if (end - crLf > at) ++names, unbelieved += g_list[at] == '?' && g_list.find('\0', at) >= end;
         at = end + 1;
     }
     if (twice) names *= 2, unbelieved *= 2;
