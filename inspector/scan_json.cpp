@@ -27,11 +27,18 @@ bool JsonString(const uint8_t* bytes, uint32_t n, uint8_t* out, uint32_t room, u
             continue;
         }
         uint8_t b = bytes[i];
+        // Controls (C0, C1) and the marks that reorder or break lines are
+        // escaped, so that a chunk's identifier or a name cannot move a
+        // terminal or a viewer of the output; the string's value is the same.
+        // DEL stays, as the report's lines show it in an identifier.
+        bool control = cp < 0x20 || (cp >= 0x80 && cp <= 0x9F);
+        bool layout = cp == 0x2028 || cp == 0x2029 || (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069);
         if (b == '"' || b == '\\') {
             put('\\'), put(b);
-        } else if (b < 0x20) {
+        } else if (control || layout) {
             static const char kHex[] = "0123456789abcdef";
-            put('\\'), put('u'), put('0'), put('0'), put(static_cast<uint8_t>(kHex[b >> 4])), put(static_cast<uint8_t>(kHex[b & 15]));
+            put('\\'), put('u');
+            for (int shift = 12; shift >= 0; shift -= 4) put(static_cast<uint8_t>(kHex[cp >> shift & 15]));
         } else {
             for (uint32_t k = 0; k < length; ++k) put(bytes[i + k]);
         }
@@ -64,8 +71,9 @@ struct JsonRecord {
 
 JsonRecord g_json;
 
+// Room for the longest text given, a name's bytes, each escaped in six.
 void OutJsonString(const uint8_t* bytes, uint32_t n, bool* exact) {
-    static uint8_t text[3 * 1024 * 6 + 2];
+    static uint8_t text[sizeof g_nameBytes * 6 + 2];
     uint32_t used = 0;
     JsonString(bytes, n, text, sizeof text, &used, exact);
     OutBytes(text, used);

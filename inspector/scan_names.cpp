@@ -38,6 +38,9 @@ int ListByte() {
     ScanState& s = g_scan;
     if (s.listAt == s.listUsed) {
         if (s.listEnded) return -1;
+        // A list may keep the next name waiting (a pipe, a FIFO): what is
+        // finished goes out first, rather than wait for it or be lost with it.
+        RecordsFlush();
         uint32_t got = 0;
         if (!g_scanPlatform.readList(s.list, g_listBytes, sizeof g_listBytes, &got)) {
             s.listFailed = true;
@@ -74,6 +77,7 @@ bool NextListName(WChar* out, uint32_t* units) {
             // The next list, if any, after a list that has ended well.
             if (g_scan.listFailed || g_scan.listsOpened == g_scan.options.lists) return false;
             CloseList();
+            RecordsFlush();  // the next list may be a FIFO that waits for its writer
             if (!OpenList()) {
                 g_scan.listFailed = g_scan.listUnopened = true;
                 g_scan.listError = g_platform.lastError();

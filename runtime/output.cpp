@@ -282,7 +282,9 @@ void RecordDone() {
     ReleaseBlock();
 }
 
-void RecordsFlush() { WriteFront(g_records.used); }
+// Only whole records: the one under way may be waiting for a slow check,
+// and a piece of it written now would let another writer's records into it.
+void RecordsFlush() { WriteFront(g_records.whole); }
 
 bool RecordsFailed(uint32_t* error) {
     *error = g_records.error;

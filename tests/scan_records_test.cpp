@@ -62,6 +62,7 @@ TEST(ScanRecords, JsonStrings) {
         {"plain", "a b", 64, "\"a b\"", true},
         {"quote and backslash", "\"\\", 64, "\"\\\"\\\\\"", true},
         {"controls and DEL", std::string("\x01\n\x1f\x7f", 4), 64, "\"\\u0001\\u000a\\u001f\x7f\"", true},
+        {"C1 and marks that reorder or break lines", "\xc2\x9b\xe2\x80\xae\xe2\x80\xa8", 64, "\"\\u009b\\u202e\\u2028\"", true},
         {"not UTF-8", "\xe9x\xed\xa0\x80", 64, "\"\xef\xbf\xbdx\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\"", false},
         {"UTF-8 of four bytes", "\xf0\x9f\x8e\xb5", 64, "\"\xf0\x9f\x8e\xb5\"", true},
         {"exactly the room", "ab", 4, "\"ab\"", true},

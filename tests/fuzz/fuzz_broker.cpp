@@ -111,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             for (size_t i = 0; i < line.size();) {
                 uint32_t cp;
                 const uint32_t length = DecodeUtf8(bytes + i, line.size() - i, &cp);
-                Check(length != 0 && cp >= 0x20);
+                Check(length != 0 && cp >= 0x20 && (cp < 0x80 || cp > 0x9F));
                 i += length;
             }
             at = end + 1;
