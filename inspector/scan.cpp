@@ -160,7 +160,7 @@ void RecordEnd(uint32_t exitCode) {
     NextRecordSlot();
     Count(exitCode);
     // The status line goes before a record reaches the same terminal.
-    if (s.outConsole) ScanProgressErase();
+    if (RecordsToConsole()) ScanProgressErase();
     RecordDone();
     ScanProgressRecordEnd(exitCode, s.namesTotal);
 }
@@ -362,7 +362,6 @@ uint32_t Scan(const WChar* arguments) {
         return kScanBadCommandLine;
     }
     RecordsStart();
-    g_scan.outConsole = g_platform.isConsole(g_runtime.outputHandle);
     uint32_t flags = g_scan.options.flags;
     // Names on the command line alone are counted before the first check.
     if (g_scan.options.lists == 0) {

@@ -66,7 +66,6 @@ struct ScanState {
     uint32_t listError;
     // The record under way.
     bool recordOpen;
-    bool outConsole;  // standard output is a terminal: the status line makes way
     bool factsKnown;  // its facts arrived and decoded
     bool factsBad;    // a frame of it did not: the record ends early
     // The count. Room for every code a record can have: sondrel's nine,

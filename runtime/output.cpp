@@ -261,6 +261,8 @@ void RecordsStart() {
     g_records.console = g_platform.isConsole(g_records.handle);
 }
 
+bool RecordsToConsole() { return g_records.console; }
+
 void RecordBytes(const uint8_t* bytes, uint32_t count) {
     Records& r = g_records;
     while (count > 0) {

@@ -35,6 +35,8 @@ constexpr uint32_t kRecordWrite = 4096;
 
 // From now on, standard output (g_runtime.outputHandle) takes records.
 void RecordsStart();
+// Standard output is a console: each record reaches it as it ends.
+bool RecordsToConsole();
 void RecordBytes(const uint8_t* bytes, uint32_t count);
 // The record is whole.
 void RecordDone();
