@@ -432,6 +432,14 @@ void ResetScan() {
 
 uint32_t ScanMain(const WChar* arguments) {
     ResetScan();
+    // Where the worker that parses the files is this program started anew,
+    // it only checks what it is sent, and writes nothing of its own.
+    if (g_scanPlatform.startedAsWorker != nullptr && g_scanPlatform.startedAsWorker()) {
+        if (!RuntimeStartup()) return kScanCannotWrite;
+        LinesAsUtf8();
+        g_scanPlatform.serveChecks(CheckCaptured);
+        return kScanCannotWrite;
+    }
     RuntimeState& rt = g_runtime;
     // The streams, with every line in UTF-8 and ended by LF.
     if (!GetStdStreams(nullptr, &rt.outputHandle, &rt.errorHandle)) return kScanCannotWrite;

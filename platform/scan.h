@@ -4,8 +4,8 @@
 // each file is parsed. On Linux the process that opens the names never parses
 // a byte: it hands each descriptor to a long-lived worker that runs in the
 // same sandbox as a sondrel run, and a worker that dies costs one record. On
-// Windows one process opens and parses, with the protection the system gives
-// it (see the backend).
+// Windows the worker is this program started anew, with the protection the
+// system gives a sondrel run (see the backend).
 #ifndef SONDREL_PLATFORM_SCAN_H
 #define SONDREL_PLATFORM_SCAN_H
 
@@ -100,6 +100,12 @@ struct ScanPlatform {
     // Checks every name nextName gives, in order, records ending in that
     // order. False when the checks could not be started at all.
     bool (*checkAll)(ScanCheck check, uint32_t flags, const ScanLimits* limits, const ScanCallbacks* callbacks);
+    // Where the worker that parses the files is this program started anew
+    // (Windows; null elsewhere): whether this process is such a worker, and,
+    // once its runtime is up, its work: it restricts itself, runs check on
+    // each file it is sent, and ends the process when the opener has no more.
+    bool (*startedAsWorker)();
+    void (*serveChecks)(ScanCheck check);
 };
 
 extern ScanPlatform g_scanPlatform;

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -24,9 +25,12 @@ std::string EncodedBy(uint32_t (*encode)(const WChar*, uint32_t, uint8_t*), cons
 std::string ScratchDir() {
     static const std::string dir = [] {
         std::string path = std::string(SONDREL_BINARY) + ".scratch." + std::to_string(std::random_device{}());
-        std::system(("mkdir -p " + ShellQuote(path)).c_str());
-        static std::string* removeAtExit = new std::string("rm -rf " + ShellQuote(path));
-        std::atexit([] { std::system(removeAtExit->c_str()); });
+        std::filesystem::create_directories(path);
+        static std::string* removeAtExit = new std::string(path);
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(*removeAtExit, ignored);
+        });
         return path;
     }();
     return dir;

@@ -1,7 +1,18 @@
-// sondrel-scan's opener and worker: descriptors reach a sandboxed worker that
-// can read them, records come back in the order of the names however many
-// are on their way, and a worker that dies costs the record it was making.
+// sondrel-scan's opener and worker, on each system: open files reach a
+// restricted worker that can read them, records come back in the order of
+// the names however many are on their way, and a worker that dies, hangs or
+// sends what no check writes costs the record it was making.
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/scan.h"
+#include "tests/test_support.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <errno.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -9,15 +20,43 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <string>
-#include <vector>
-
 #include "platform/posix/sandbox.h"
 #include "platform/posix/tests/start.h"
-#include "platform/scan.h"
-#include "tests/test_support.h"
+#endif
 
 namespace {
+
+#ifdef _WIN32
+// The worker is a process started anew, slowly under Wine.
+constexpr uint32_t kLimitMs = 3000;
+constexpr uint32_t kNoFolder = ERROR_PATH_NOT_FOUND;
+constexpr uint32_t kSigIll = 4;
+constexpr uint32_t kPermission = ERROR_ACCESS_DENIED;
+constexpr bool kSanitized = false;
+
+// Bytes on the worker's pipe as they are, as a worker taken over by a file
+// might send them.
+void SendRaw(const void* bytes, size_t n) {
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes, static_cast<DWORD>(n), &written, nullptr);
+}
+#else
+constexpr uint32_t kLimitMs = 500;
+constexpr uint32_t kNoFolder = ENOENT;
+constexpr uint32_t kSigIll = SIGILL;
+constexpr uint32_t kPermission = EPERM;
+constexpr bool kSanitized = SONDREL_SANITIZED;
+
+// Sends bytes on the worker's socket as they are, as a worker taken over
+// by a file might.
+void SendRaw(const void* bytes, size_t n) {
+    struct iovec part = {const_cast<void*>(bytes), n};
+    struct msghdr message = {};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    sendmsg(kScanWorkerSocket, &message, MSG_NOSIGNAL);
+}
+#endif
 
 std::vector<std::u16string> g_names;
 size_t g_nextName;
@@ -35,18 +74,8 @@ void RecordEnd(uint32_t code) {
 }
 
 // The exit codes the fake check gives, and the limits the tests run with.
-const uint32_t kCodes[] = {0, 2, 99, EPERM};
-const ScanLimits kLimits = {500, false, kCodes, 4};
-
-// Sends bytes on the worker's socket as they are, as a worker taken over
-// by a file might.
-void SendRaw(const void* bytes, size_t n) {
-    struct iovec part = {const_cast<void*>(bytes), n};
-    struct msghdr message = {};
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    sendmsg(kScanWorkerSocket, &message, MSG_NOSIGNAL);
-}
+const uint32_t kCodes[] = {0, 2, kNoFolder, 99, kPermission};
+const ScanLimits kLimits = {kLimitMs, false, kCodes, 5};
 
 // Stands in for the walk, inside the worker's sandbox: a name that begins
 // with "crash" faults; "open:NAME" tries to open NAME itself, and its code is
@@ -119,6 +148,7 @@ TEST(ScanWorker, RecordsInOrderAndAFaultCostsOneRecord) {
         {"records forged", {path, u"forge"}, true},
         {"records forged, then a file", {u"forge", path}, false},
     };
+#ifndef _WIN32
     // The worker itself can open nothing, not even the file it was given:
     // the try ends it (in the sanitizers' builds the open fails instead).
     g_names = {u"open:" + path};
@@ -128,7 +158,8 @@ TEST(ScanWorker, RecordsInOrderAndAFaultCostsOneRecord) {
     const ScanCallbacks opening = {NextName, RecordLines, RecordEnd, NoWait};
     ASSERT_TRUE(g_scanPlatform.checkAll(FakeCheck, 0, &kLimits, &opening));
     ASSERT_EQ(g_codes.size(), 1u);
-    EXPECT_EQ(g_codes[0], SONDREL_SANITIZED ? static_cast<uint32_t>(EPERM) : kScanCheckLost | SIGSYS);
+    EXPECT_EQ(g_codes[0], kSanitized ? kPermission : kScanCheckLost | SIGSYS);
+#endif
     for (const bool isolate : {false, true}) {
         for (const Case& c : cases) {
             if (!isolate && !c.sharedToo) continue;
@@ -150,9 +181,9 @@ TEST(ScanWorker, RecordsInOrderAndAFaultCostsOneRecord) {
                     uint32_t code;
                     std::string lines;
                 } kExpected[] = {
-                    {u"crash", kScanCheckLost | SIGILL, ""},
+                    {u"crash", kScanCheckLost | kSigIll, ""},
                     {path.c_str(), 0, std::string("\x01\x05\x00RIFF\n", 8)},
-                    {u"/no/such/file", 2, std::string("\x01\x01\x00\n", 4)},  // ENOENT, as the opener found it
+                    {u"/no/such/file", kNoFolder, std::string("\x01\x01\x00\n", 4)},  // as the opener found it
                     {u"overlong", kScanCheckLost | kScanEndRefused, ""},
                     {u"escape", kScanCheckLost | kScanEndRefused, ""},
                     {u"hang", kScanCheckLost | kScanEndTimeLimit, ""},
@@ -173,6 +204,7 @@ TEST(ScanWorker, RecordsInOrderAndAFaultCostsOneRecord) {
     }
 }
 
+#ifndef _WIN32
 // Once the first worker has died, no process can be started any more: the
 // record it was making, and each one after it, ends as lost, and the run
 // still ends. In a child, whose process-starting a filter of its own stops
@@ -212,4 +244,15 @@ TEST(ScanWorker, ListNamesTooLong) {
     }
 }
 
+#endif
+
 }  // namespace
+
+int main(int argc, char** argv) {
+    // Started anew as the worker of a test's checks (Windows).
+    if (g_scanPlatform.startedAsWorker != nullptr && g_scanPlatform.startedAsWorker()) {
+        g_scanPlatform.serveChecks(FakeCheck);
+    }
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
