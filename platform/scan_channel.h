@@ -78,6 +78,6 @@ bool ScanCheckAll(const ScanChannel* channel, ScanCheck check, uint32_t flags, c
 // The worker's loop, once it has restricted itself: runs check on each file
 // it is sent and sends back its lines and exit code, until the opener has
 // no more. Does not return.
-void ScanServe(const ScanChannel* channel, ScanCheck check);
+[[noreturn]] void ScanServe(const ScanChannel* channel, ScanCheck check);
 
 #endif

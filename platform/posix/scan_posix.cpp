@@ -115,8 +115,6 @@ const ScanChannel* Channel();
     g_sandboxScanWorker = true;
     g_platform.restrictProcess(kWorkerFile + 1);
     ScanServe(Channel(), check);
-    WorkerLeave();  // GCOVR_EXCL_LINE: ScanServe leaves by itself
-    __builtin_unreachable();
 }
 
 // --- The opener's side -----------------------------------------------------------
