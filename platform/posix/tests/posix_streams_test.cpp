@@ -392,18 +392,33 @@ TEST(PosixBackend, TextsReadNoFurtherThanTheirRoom) {
     WChar line[5];
     EXPECT_EQ(std::u16string(line, FormatText(line, 5, u"%s", text)), u"abcd");
     munmap(pages, 2 * page);
-    ScopedFile release("os-release", "A=" + std::string(4081, 'a') + "\nVERSION_ID=9\n");
-    pid_t child = fork();
-    if (child == 0) {
-        WChar id[8] = {u'?'};
-        EndChild(unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-                         mount(release.path().c_str(), "/etc/os-release", nullptr, MS_BIND, nullptr) != 0
-                     ? 77
-                     : g_platform.readSystemValue(u"ReleaseId", id, sizeof id) && id[0] == 0 ? 0 : 1);
+    // A value cut by the end of what is read, and one longer than its room,
+    // which is cut to the room, the terminator inside it.
+    const struct {
+        std::string release;
+        std::u16string id;
+    } kReleases[] = {{"A=" + std::string(4081, 'a') + "\nVERSION_ID=9\n", u""},
+                     {"VERSION_ID=\"1234567890\"\n", u"1234567"}};
+    for (const auto& r : kReleases) {
+        ScopedFile release("os-release", r.release);
+        pid_t child = fork();
+        if (child == 0) {
+            struct {
+                WChar id[8];
+                WChar after;
+            } room = {{u'?'}, u'!'};
+            EndChild(unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                             mount(release.path().c_str(), "/etc/os-release", nullptr, MS_BIND, nullptr) != 0
+                         ? 77
+                     : g_platform.readSystemValue(u"ReleaseId", room.id, sizeof room.id) && room.id == r.id &&
+                             room.after == u'!'
+                         ? 0
+                         : 1);
+        }
+        const int code = WaitFor(child);
+        if (code == 77) GTEST_SKIP() << "no mounts of its own here";
+        EXPECT_EQ(code, 0) << ToUtf8(r.id);
     }
-    const int code = WaitFor(child);
-    if (code == 77) GTEST_SKIP() << "no mounts of its own here";
-    EXPECT_EQ(code, 0);
 }
 
 // A name's bytes that were not UTF-8 arrive as U+DC80..U+DCFF and go back
