@@ -15,31 +15,36 @@ constexpr uint32_t kBaseSize = 18;        // up to and including cbSize
 constexpr uint32_t kExtensibleSize = 40;  // the whole extensible record
 
 // The field dump reads the descriptor memory itself, and each part only
-// after the size test that says the chunk holds it.
-void PrintFields(const WalkSink& sink, const uint8_t* descriptor, uint32_t size, const WChar* tagSuffix) {
+// after the size test that says the chunk holds it. Not shown (no -f), only
+// its warnings go out, to the sink that wants them.
+void PrintFields(const WalkSink& sink, const uint8_t* descriptor, uint32_t size, const WChar* tagSuffix, bool shown) {
     uint16_t tag = ReadLe16(descriptor + kOffset_wFormatTag);
-    uint32_t rate = ReadLe32(descriptor + kOffset_nSamplesPerSec);
-    uint32_t byteRate = ReadLe32(descriptor + kOffset_nAvgBytesPerSec);
-    SinkLine(sink, u"wFormatTag: %u / %#x%s", tag, tag, tagSuffix);
-    SinkLine(sink, u"nChannels: %u", ReadLe16(descriptor + kOffset_nChannels));
-    SinkLine(sink, u"nSamplesPerSec: %u / %#x", rate, rate);
-    SinkLine(sink, u"nAvgBytesPerSec: %u / %#x", byteRate, byteRate);
-    SinkLine(sink, u"nBlockAlign: %u", ReadLe16(descriptor + kOffset_nBlockAlign));
-    SinkLine(sink, u"wBitsPerSample: %u", ReadLe16(descriptor + kOffset_wBitsPerSample));
+    if (shown) {
+        uint32_t rate = ReadLe32(descriptor + kOffset_nSamplesPerSec);
+        uint32_t byteRate = ReadLe32(descriptor + kOffset_nAvgBytesPerSec);
+        SinkLine(sink, u"wFormatTag: %u / %#x%s", tag, tag, tagSuffix);
+        SinkLine(sink, u"nChannels: %u", ReadLe16(descriptor + kOffset_nChannels));
+        SinkLine(sink, u"nSamplesPerSec: %u / %#x", rate, rate);
+        SinkLine(sink, u"nAvgBytesPerSec: %u / %#x", byteRate, byteRate);
+        SinkLine(sink, u"nBlockAlign: %u", ReadLe16(descriptor + kOffset_nBlockAlign));
+        SinkLine(sink, u"wBitsPerSample: %u", ReadLe16(descriptor + kOffset_wBitsPerSample));
+    }
     if (tag == WAVE_FORMAT_PCM || tag == WAVE_FORMAT_IEEE_FLOAT) return;
+    const WalkSink warnings = {shown ? sink.line : sink.unshownWarning, nullptr, nullptr, nullptr};
     if (size < kBaseSize) {
-        SinkLine(sink, u"*** Format descriptor size is less than %u / %#x bytes required for non-PCM formats", kBaseSize,
-                     kBaseSize);
+        SinkLine(warnings, u"*** Format descriptor size is less than %u / %#x bytes required for non-PCM formats",
+                 kBaseSize, kBaseSize);
         return;
     }
     uint16_t cbSize = ReadLe16(descriptor + kOffset_cbSize);
-    SinkLine(sink, u"cbSize: %u / %#x", cbSize, cbSize);
+    if (shown) SinkLine(sink, u"cbSize: %u / %#x", cbSize, cbSize);
     if (tag != WAVE_FORMAT_EXTENSIBLE) return;
     if (size < kExtensibleSize) {
-        SinkLine(sink, u"*** Format descriptor size is less than %u / %#x bytes required for extensible formats",
-                     kExtensibleSize, kExtensibleSize);
+        SinkLine(warnings, u"*** Format descriptor size is less than %u / %#x bytes required for extensible formats",
+                 kExtensibleSize, kExtensibleSize);
         return;
     }
+    if (!shown) return;
     uint16_t samples = ReadLe16(descriptor + kOffset_Samples);
     uint32_t mask = ReadLe32(descriptor + kOffset_dwChannelMask);
     SinkLine(sink, u"wValidBitsPerSample/wSamplesPerBlock: %u / %#x", samples, samples);
@@ -93,6 +98,8 @@ FormatChunkReport ReportFormatChunk(FileReader& reader, uint32_t chunkSize, RunO
             tag, tag, tagSuffix, WaveFormatSamplesPerSec(format), WaveFormatAvgBytesPerSec(format),
             WaveFormatChannels(format), WaveFormatBlockAlign(format), WaveFormatCbSize(format));
     }
-    if (options.printFields) PrintFields(sink, block, chunkSize, tagSuffix);
+    if (options.printFields || sink.unshownWarning != nullptr) {
+        PrintFields(sink, block, chunkSize, tagSuffix, options.printFields);
+    }
     return {ExitUndecided, block};
 }

@@ -191,6 +191,10 @@ void CaptureError(const WChar* format, const uint64_t* slots, uint32_t slotCount
     CaptureLine(2, format, slots, slotCount);
 }
 
+void CaptureUnshown(const WChar* format, const uint64_t* slots, uint32_t slotCount) {
+    CaptureLine(kScanStreamUnshown, format, slots, slotCount);
+}
+
 void CaptureFacts(const WaveFacts& facts) {
     static uint8_t frame[3 + kScanFactsRoom];
     uint32_t count = EncodeFacts(facts, frame + 3);
@@ -408,7 +412,7 @@ uint32_t Scan(const WChar* arguments) {
 }  // namespace
 
 uint32_t CheckCaptured(const WChar* name, uint32_t flags, const OpenedFile* file, ScanSink sink) {
-    static const WalkSink capture = {CaptureOutput, CaptureError, CaptureFacts};
+    static const WalkSink capture = {CaptureOutput, CaptureError, CaptureFacts, CaptureUnshown};
     g_frames = sink;
     // What a sondrel run refuses before it opens anything.
     if (!ScanNameFits(name)) {

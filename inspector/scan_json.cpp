@@ -128,6 +128,12 @@ void JsonLine(uint8_t stream, const uint8_t* line, uint32_t n) {
         AddStderrLine(line, n);
         return;
     }
+    // A warning that standard output shows only with -f: the record's
+    // warnings are the same with or without it.
+    if (stream == kScanStreamUnshown) {
+        NoteWarning(line, n);
+        return;
+    }
     NoteWarning(line, n);
     if (!g_json.firstLine) OutText(",");
     g_json.firstLine = false;

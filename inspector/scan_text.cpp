@@ -4,6 +4,7 @@
 // block with a code other than 0 is the reason.
 #include "inspector/commandline.h"
 #include "inspector/scan_parts.h"
+#include "platform/scan.h"
 
 // The whole name, shown safely as sondrel shows a name, in pieces the echo
 // takes whole; a pair of surrogates stays in one piece.
@@ -31,7 +32,8 @@ void TextBegin(const WChar* name) {
 void TextLines(const uint8_t* frames, uint32_t count) {
     for (uint32_t i = 0; i + 3 <= count;) {
         uint32_t length = frames[i + 1] | frames[i + 2] << 8;
-        OutBytes(frames + i + 3, length);
+        // A warning the report does not show is only the JSON record's.
+        if (frames[i] != kScanStreamUnshown) OutBytes(frames + i + 3, length);
         i += 3 + length;
     }
 }

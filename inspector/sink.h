@@ -20,6 +20,10 @@ struct WalkSink {
     void (*error)(const WChar* format, const uint64_t* slots, uint32_t slotCount);
     // What the walk learnt of the file, once, as it ends (null: not wanted).
     void (*facts)(const WaveFacts& facts);
+    // A warning the report shows among every field of the descriptor (-f),
+    // when those are not shown: a record whose warnings are the same with or
+    // without -f wants it (null: not wanted).
+    void (*unshownWarning)(const WChar* format, const uint64_t* slots, uint32_t slotCount);
 };
 
 // The sink that writes lines as a sondrel run does.

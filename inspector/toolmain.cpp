@@ -8,7 +8,7 @@
 #include "runtime/output.h"
 #include "runtime/runtime.h"
 
-const WalkSink kStreamSink = {PrintMessageV, ReportErrorV, nullptr};
+const WalkSink kStreamSink = {PrintMessageV, ReportErrorV, nullptr, nullptr};
 
 namespace {
 

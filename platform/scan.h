@@ -39,7 +39,8 @@ constexpr uint32_t kScanEndReasons = 0xFF << 8;
 constexpr uint32_t kScanLineBytes = 3 * 1024;
 
 // Receives captured frames: each a stream byte (1 a line of standard output,
-// 2 a line of standard error, 3 the file's facts), the length as two
+// 2 a line of standard error, 3 the file's facts, 4 a warning that standard
+// output shows only with -f, captured without it), the length as two
 // little-endian bytes, then the bytes. The core encodes the facts and
 // decodes them, checking every length and count; they come in one frame of
 // at most kScanFactsRoom bytes, after the file's lines.
@@ -48,6 +49,7 @@ using ScanSink = void (*)(const uint8_t* frames, uint32_t count);
 // within kScanFactsRoom and to one a record, and the core checks its bytes.
 constexpr uint8_t kScanStreamFacts = 3;
 constexpr uint32_t kScanFactsRoom = 834;
+constexpr uint8_t kScanStreamUnshown = 4;
 
 // A name opened as a sondrel run opens its file, and its size as the open
 // found it (a run asks for the size right after the open).

@@ -50,7 +50,7 @@ ScanReplyVerdict ScanCheckReply(const uint8_t* reply, uint32_t count, const Scan
         const uint8_t stream = reply[i];
         const uint32_t length = reply[i + 1] | reply[i + 2] << 8;
         i += 3;
-        if (length > count - i || stream < 1 || stream > 3) return kReplyBadFrame;
+        if (length > count - i || stream < 1 || stream > kScanStreamUnshown) return kReplyBadFrame;
         if (stream == 3) {
             if (facts || length > kScanFactsRoom) return kReplyBadFacts;
             facts = true;

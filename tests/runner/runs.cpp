@@ -247,8 +247,10 @@ int CompareScan(const Run& run, const Launch& l, const std::string& sondrel, con
     if (ReadWhole(l.dir + "/text.err") != counted) problems.push_back("the count: " + ReadWhole(l.dir + "/text.err"));
     if (textCode != (code == 0 ? 0 : 1)) problems.push_back("exit status " + std::to_string(textCode));
     RunAs(run, l, scan, "--json " + named, "", "json");
-    if (Shell("cd " + ShellQuote(l.dir) + " && python3 " + ShellQuote(checker) +
-              " json.out sondrel.out sondrel.err " + std::to_string(code) + " name >json.check") != 0) {
+    // The record's warnings are those sondrel shows with every field.
+    RunAs(run, l, sondrel, "-f " + run.arguments, "SONDREL_ENCODING=utf-8", "fields");
+    if (Shell("cd " + ShellQuote(l.dir) + " && python3 " + ShellQuote(checker) + " json.out sondrel.out sondrel.err " +
+              std::to_string(code) + " name fields.out >json.check") != 0) {
         problems.push_back("the JSON record:\n" + ReadWhole(l.dir + "/json.check") + ReadWhole(l.dir + "/json.out"));
     }
     if (problems.empty()) return 0;

@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Checks one JSON record of sondrel-scan against a sondrel run of the same file.
 
-Usage: scan_record.py RECORD OUT ERR CODE NAME
+Usage: scan_record.py RECORD OUT ERR CODE NAME FIELDS
 RECORD is sondrel-scan --json's output; OUT, ERR and CODE are what
-SONDREL_ENCODING=utf-8 sondrel wrote and returned; NAME holds the name's bytes.
+SONDREL_ENCODING=utf-8 sondrel wrote and returned; NAME holds the name's bytes;
+FIELDS is what sondrel wrote with -f added, whose warnings the record's are
+with or without -f.
 Prints what differs and exits 1, or exits 0.
 """
 import base64
@@ -20,7 +22,7 @@ def lines(path):
 
 
 def main():
-    record_path, out_path, err_path, code, name_path = sys.argv[1:6]
+    record_path, out_path, err_path, code, name_path, fields_path = sys.argv[1:7]
     raw = open(record_path, "rb").read()
     problems = []
     if raw.count(b"\n") != 1 or not raw.endswith(b"\n"):
@@ -34,7 +36,7 @@ def main():
     want = {"stdout": out, "stderr": err, "exit": int(code), "error": err[-1] if err else None}
     formats = [line[8:] for line in out if line.startswith("Format: ")]
     want["format"] = formats[-1] if formats else None
-    want["warnings"] = [line for line in out if line.startswith("*** ")]
+    want["warnings"] = [line for line in lines(fields_path) if line.startswith("*** ")]
     for key, value in want.items():
         if record.get(key) != value:
             problems.append("%s: %r, sondrel: %r" % (key, record.get(key), value))
