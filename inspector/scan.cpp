@@ -439,10 +439,12 @@ uint32_t ScanMain(const WChar* arguments) {
     // Where the worker that parses the files is this program started anew,
     // it only checks what it is sent, and writes nothing of its own.
     if (g_scanPlatform.startedAsWorker != nullptr && g_scanPlatform.startedAsWorker()) {
+        // GCOVR_EXCL_START: the Windows worker, run by the Windows build's tests under Wine
         if (!RuntimeStartup()) return kScanCannotWrite;
         LinesAsUtf8();
         g_scanPlatform.serveChecks(CheckCaptured);
-        return kScanCannotWrite;
+        return kScanCannotWrite;  // serveChecks ends the process
+        // GCOVR_EXCL_STOP
     }
     RuntimeState& rt = g_runtime;
     // The streams, with every line in UTF-8 and ended by LF.
