@@ -123,8 +123,8 @@ bool MakePipe(bool toWorker, HANDLE* ours, HANDLE* theirs) {
     return false;
 }
 
-// Every worker goes when the opener goes, however it goes, and none can
-// start a process of its own.
+// Every worker goes when the opener goes, however it goes, and a fault in
+// one ends it at once.
 void JoinJob(HANDLE process) {
     if (g_job == nullptr) {
         g_job = CreateJobObjectW(nullptr, nullptr);
@@ -371,7 +371,8 @@ bool WinStartedAsWorker() {
     const wchar_t* line = GetCommandLineW();
     size_t n = wcslen(line);
     const size_t word = sizeof kWorkerWord / sizeof(wchar_t) - 1;
-    return n > word && wcscmp(line + n - word, kWorkerWord) == 0 && line[0] == L'"' && line[n - word - 1] == L'"' &&
+    // At least a quoted name of one character, before the word.
+    return n >= word + 3 && wcscmp(line + n - word, kWorkerWord) == 0 && line[0] == L'"' && line[n - word - 1] == L'"' &&
            wmemchr(line + 1, L'"', n - word - 2) == nullptr &&
            GetFileType(GetStdHandle(STD_INPUT_HANDLE)) == FILE_TYPE_PIPE;
 }
