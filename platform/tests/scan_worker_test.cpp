@@ -82,14 +82,16 @@ const ScanLimits kLimits = {kLimitMs, false, kCodes, 5};
 // the error; "many" sends 20,000 lines, more than one reply holds; the
 // hostile ones forge three more records, send a frame longer than its
 // message, a line with a terminal's escape, loop, or send lines without end;
-// any other record holds one line with the file's first four bytes (or
-// nothing), and the code is the open's error.
+// a name longer than a request holds arrives cut to it (code 99); any other
+// record holds one line with the file's first four bytes (or nothing), and
+// the code is the open's error.
 uint32_t FakeCheck(const WChar* name, uint32_t, const ScanFile* given, ScanSink sink) {
     OsHandle file = given->handle;
     uint32_t openError = given->openError;
     static const uint8_t empty[4] = {1, 1, 0, '\n'};
     const std::u16string n(name);
     if (n == u"crash") __builtin_trap();
+    if (n.size() > kScanNameUnits - 1) return n.size() == kScanNameUnits ? 99 : 2;
     if (n == u"many" || n == u"flood") {
         for (int i = 0; i < 20000 || n == u"flood"; ++i) sink(empty, 4);
         return 0;
@@ -135,6 +137,7 @@ TEST(ScanWorker, RecordsInOrderAndAFaultCostsOneRecord) {
     };
     std::vector<std::u16string> many;
     for (int i = 0; i < 40; ++i) many.push_back(i % 13 == 5 ? u"crash" : i % 2 == 0 ? path : u"/no/such/file");
+    const std::u16string longName(kScanNameUnits + 10, u'a');
     // Each hostile file costs its own record and no other: with one worker
     // for all, only where none comes after it in the same worker.
     const Case cases[] = {
@@ -147,6 +150,7 @@ TEST(ScanWorker, RecordsInOrderAndAFaultCostsOneRecord) {
         {"a loop, lines without end", {path, u"hang", path, u"flood", path}, true},
         {"records forged", {path, u"forge"}, true},
         {"records forged, then a file", {u"forge", path}, false},
+        {"a name longer than a request holds", {longName, path}, true},
     };
 #ifndef _WIN32
     // The worker itself can open nothing, not even the file it was given:
@@ -188,6 +192,7 @@ TEST(ScanWorker, RecordsInOrderAndAFaultCostsOneRecord) {
                     {u"escape", kScanCheckLost | kScanEndRefused, ""},
                     {u"hang", kScanCheckLost | kScanEndTimeLimit, ""},
                     {u"forge", isolate ? kScanCheckLost | kScanEndRefused : 0, ""},
+                    {longName.c_str(), 99, ""},
                 };
                 if (name == u"many" || name == u"flood") {
                     EXPECT_EQ(g_codes[i], name == u"many" ? 0u : kScanCheckLost | kScanEndTimeLimit);
