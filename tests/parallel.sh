@@ -9,12 +9,7 @@
 set -euo pipefail
 scan=$(realpath "$1")
 source=$(realpath "$2")
-for tool in jq parallel python3; do
-  command -v "$tool" >/dev/null || { echo "$tool is needed (apt-get install jq parallel)" >&2; exit 1; }
-done
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
+NEEDED="jq parallel python3" source "$(dirname "$0")/scratch.sh"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 python3 - "$source/examples/tone.wav" <<'PY'

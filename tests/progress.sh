@@ -8,9 +8,7 @@
 set -euo pipefail
 scan=$(realpath "$1")
 source=$(realpath "$2")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
+source "$(dirname "$0")/scratch.sh"
 cp "$source/examples/tone.wav" a.wav
 # Long enough to run for more than a tenth of a second on any machine; every
 # tenth name is missing, so the count of files not usable moves too.
