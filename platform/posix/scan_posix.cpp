@@ -14,9 +14,8 @@
 #include <signal.h>
 #include <string.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
+#include <sys/time.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include "platform/posix/sandbox.h"
